@@ -1,0 +1,47 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+
+// An operating-system error as the program reports it. Most carry an errno;
+// a few (a file that is not UTF-8) carry only a kind and a message.
+struct OsError {
+  std::optional<int> code;
+  std::string kind;     // NotFound, PermissionDenied, ... ; Uncategorized when unknown
+  std::string message;  // the system's error text, e.g. "No such file or directory"
+
+  [[nodiscard]] static OsError from_errno(int error_number);
+  [[nodiscard]] static OsError invalid_utf8();  // kind InvalidData, "stream did not contain valid UTF-8"
+
+  // "No such file or directory (os error 2)", or the bare message without a code.
+  [[nodiscard]] std::string display() const;
+  // Os { code: 2, kind: NotFound, message: "No such file or directory" }, or
+  // Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" } without a code.
+  [[nodiscard]] std::string debug() const;
+};
+
+// The errno's kind name (NotFound, PermissionDenied, AlreadyExists, ...).
+[[nodiscard]] std::string_view os_error_kind_name(int error_number);
+
+// Reads a whole file; its bytes must be valid UTF-8.
+[[nodiscard]] std::expected<std::string, OsError> read_text_file(const std::string& path);
+
+enum class FileSecrecy {
+  Public,  // a new file gets 0666 less the umask
+  Secret,  // a new file gets 0600
+};
+
+// Replaces the file at `path` with `bytes` so that the path always holds
+// either the old or the new complete content: a temporary file in the same
+// directory is written, fsync'd and renamed over the target, then the
+// directory is fsync'd. A symbolic link at `path` is followed (its target is
+// replaced). An existing file keeps its permission bits. On failure nothing is
+// left behind and the old file is intact.
+[[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
+                                                                 FileSecrecy secrecy);
+
+}  // namespace quillmere

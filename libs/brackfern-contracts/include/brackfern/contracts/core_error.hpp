@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 
 namespace brackfern {
@@ -51,6 +53,12 @@ class CoreError {
                                core_error::Validation, core_error::UnknownProduct>;
 
   CoreError(Variant v) : value_(std::move(v)) {}  // NOLINT: implicit by design
+  // Each variant struct converts directly (one user-defined conversion, so
+  // `return core_error::Validation{...};` works where a CoreError is expected).
+  template <class T>
+    requires(!std::is_same_v<std::remove_cvref_t<T>, CoreError> &&
+             !std::is_same_v<std::remove_cvref_t<T>, Variant> && std::is_constructible_v<Variant, T &&>)
+  CoreError(T&& v) : value_(std::forward<T>(v)) {}  // NOLINT: implicit by design
 
   static CoreError validation(std::string message) { return core_error::Validation{std::move(message)}; }
   static CoreError invalid_identifier(std::string kind, std::string reason) {

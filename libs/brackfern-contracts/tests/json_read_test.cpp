@@ -1,0 +1,253 @@
+#include <brackfern/contracts/json_read.hpp>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brackfern {
+namespace {
+
+JsonValue parsed(std::string_view text) {
+  auto value = parse_json(text);
+  EXPECT_TRUE(value.has_value()) << value.error().message;
+  return value ? std::move(*value) : JsonValue{};
+}
+
+void expect_error(const JsonError& error, std::string_view message, std::size_t line, std::size_t column) {
+  EXPECT_EQ(error.message, message);
+  EXPECT_EQ(error.line, line);
+  EXPECT_EQ(error.column, column);
+}
+
+TEST(JsonRead, DescribesValuesAsTheReaderDoes) {
+  const struct {
+    std::string text;
+    std::string description;
+  } cases[] = {
+      {"null", "null"},
+      {"true", "boolean `true`"},
+      {"false", "boolean `false`"},
+      {"5", "integer `5`"},
+      {"-5", "integer `-5`"},
+      {"18446744073709551615", "integer `18446744073709551615`"},
+      {"1.5", "floating point `1.5`"},
+      {"1.0", "floating point `1.0`"},
+      {"-0", "floating point `-0.0`"},
+      {"0.1", "floating point `0.1`"},
+      {"1e20", "floating point `100000000000000000000.0`"},
+      {"18446744073709551616", "floating point `18446744073709552000.0`"},
+      {"1e-7", "floating point `0.0000001`"},
+      {"-123.456", "floating point `-123.456`"},
+      {R"("abc")", R"(string "abc")"},
+      {R"("a\"b\n")", R"(string "a\"b\n")"},
+      {"[1]", "sequence"},
+      {"{}", "map"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(describe_json_value(parsed(c.text)), c.description);
+  }
+}
+
+TEST(JsonRead, UnsignedReadersRefuseOtherValuesAtTheirEnd) {
+  const auto error_of = [](auto result) -> std::optional<JsonError> {
+    if (result) return std::nullopt;
+    return result.error();
+  };
+  const struct {
+    std::string text;
+    int width;  // 64, 16 or 8
+    std::string message;
+    std::size_t column;
+  } cases[] = {
+      {"[-1]", 64, "invalid value: integer `-1`, expected u64", 3},
+      {"[1.5]", 64, "invalid type: floating point `1.5`, expected u64", 4},
+      {"[\"5\"]", 64, "invalid type: string \"5\", expected u64", 4},
+      {"[null]", 64, "invalid type: null, expected u64", 5},
+      {"[true]", 64, "invalid type: boolean `true`, expected u64", 5},
+      {"[18446744073709551616]", 64, "invalid type: floating point `18446744073709552000.0`, expected u64", 21},
+      {"[[]]", 16, "invalid type: sequence, expected u16", 3},
+      {"[65536]", 16, "invalid value: integer `65536`, expected u16", 6},
+      {"[-3]", 16, "invalid value: integer `-3`, expected u16", 3},
+      {"[256]", 8, "invalid value: integer `256`, expected u8", 4},
+      {"[{}]", 8, "invalid type: map, expected u8", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const JsonValue doc = parsed(c.text);
+    const JsonValue& v = (*doc.as_array())[0];
+    std::optional<JsonError> error;
+    if (c.width == 64) error = error_of(read_u64(v));
+    if (c.width == 16) error = error_of(read_u16(v));
+    if (c.width == 8) error = error_of(read_u8(v));
+    ASSERT_TRUE(error.has_value());
+    expect_error(*error, c.message, 1, c.column);
+  }
+  EXPECT_EQ(read_u64(parsed("18446744073709551615")).value(), UINT64_MAX);
+  EXPECT_EQ(read_u16(parsed("65535")).value(), 65535);
+  EXPECT_EQ(read_u8(parsed("255")).value(), 255);
+  EXPECT_EQ(read_u8(parsed("0")).value(), 0);
+}
+
+TEST(JsonRead, BoolAndStringReaders) {
+  EXPECT_EQ(read_bool(parsed("true")).value(), true);
+  EXPECT_EQ(read_string(parsed(R"("x\ty")")).value(), "x\ty");
+  expect_error(read_bool(parsed("1")).error(), "invalid type: integer `1`, expected a boolean", 1, 1);
+  expect_error(read_string(parsed(" null")).error(), "invalid type: null, expected a string", 1, 5);
+}
+
+TEST(JsonRead, ExpectedNamesText) {
+  const std::array<std::string_view, 3> names = {"a", "b", "c"};
+  const std::span<const std::string_view> all(names);
+  EXPECT_EQ(expected_names_text(all.first(0)), "there are no fields");
+  EXPECT_EQ(expected_names_text(all.first(1)), "`a`");
+  EXPECT_EQ(expected_names_text(all.first(2)), "`a` or `b`");
+  EXPECT_EQ(expected_names_text(all), "one of `a`, `b`, `c`");
+}
+
+TEST(JsonRead, EnumIndex) {
+  const std::array<std::string_view, 3> names = {"alpha", "beta", "gamma"};
+  const std::span<const std::string_view> all(names);
+  EXPECT_EQ(read_enum_index(parsed(R"("gamma")"), all).value(), 2u);
+  expect_error(read_enum_index(parsed(R"(  "delta")"), all).error(),
+               "unknown variant `delta`, expected one of `alpha`, `beta`, `gamma`", 1, 9);
+  expect_error(read_enum_index(parsed(R"("Alpha")"), all.first(2)).error(),
+               "unknown variant `Alpha`, expected `alpha` or `beta`", 1, 7);
+  expect_error(read_enum_index(parsed(R"("x")"), all.first(1)).error(), "unknown variant `x`, expected `alpha`", 1, 3);
+  expect_error(read_enum_index(parsed(R"("x")"), all.first(0)).error(), "unknown variant `x`, there are no variants", 1,
+               3);
+  expect_error(read_enum_index(parsed("5"), all).error(), "invalid type: integer `5`, expected variant identifier", 1,
+               1);
+}
+
+// A small document type read through read_object.
+struct Thing {
+  std::string name;
+  std::uint16_t port = 0;
+  std::optional<std::string> note;
+};
+
+std::expected<Thing, JsonError> read_thing(const JsonValue& v, UnknownMembers unknown = UnknownMembers::Ignore) {
+  Thing thing;
+  auto done = read_object(v, "struct Thing",
+                          {
+                              {"name", true,
+                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                                 auto s = read_string(f);
+                                 if (!s) return std::unexpected(s.error());
+                                 thing.name = *s;
+                                 return {};
+                               }},
+                              {"port", true,
+                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                                 auto p = read_u16(f);
+                                 if (!p) return std::unexpected(p.error());
+                                 thing.port = *p;
+                                 return {};
+                               }},
+                              {"note", false,
+                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                                 auto n = read_nullable(f, read_string);
+                                 if (!n) return std::unexpected(n.error());
+                                 thing.note = *n;
+                                 return {};
+                               }},
+                          },
+                          unknown);
+  if (!done) return std::unexpected(done.error());
+  return thing;
+}
+
+TEST(JsonRead, ObjectReadsKnownMembersAndIgnoresOthers) {
+  const auto thing = read_thing(parsed(R"({"extra":[1,{}],"port":8080,"name":"n","note":"hi"})"));
+  ASSERT_TRUE(thing.has_value()) << thing.error().message;
+  EXPECT_EQ(thing->name, "n");
+  EXPECT_EQ(thing->port, 8080);
+  EXPECT_EQ(thing->note, "hi");
+  const auto without_note = read_thing(parsed(R"({"name":"n","port":1,"note":null})"));
+  ASSERT_TRUE(without_note.has_value());
+  EXPECT_FALSE(without_note->note.has_value());
+}
+
+TEST(JsonRead, ObjectErrorsCarryMessageAndPosition) {
+  const struct {
+    std::string text;
+    UnknownMembers unknown;
+    std::string message;
+    std::size_t line;
+    std::size_t column;
+  } cases[] = {
+      {"{\n  \"name\": \"n\",\n  \"port\": 70000\n}", UnknownMembers::Ignore,
+       "invalid value: integer `70000`, expected u16", 3, 15},
+      {"{\n  \"name\": \"n\"\n}", UnknownMembers::Ignore, "missing field `port`", 3, 1},
+      // The first required field in declaration order is the one reported.
+      {"{ \"note\": null }", UnknownMembers::Ignore, "missing field `name`", 1, 16},
+      // Members are judged in document order: the bad port comes first.
+      {R"({"port":"x","name":5})", UnknownMembers::Ignore, "invalid type: string \"x\", expected u16", 1, 11},
+      {R"({"name":"n","extra":1,"port":1})", UnknownMembers::Refuse,
+       "unknown field `extra`, expected one of `name`, `port`, `note`", 1, 19},
+      {"{\n  \"name\": \"n\",\n    \"x\": {\"deep\": 1}}", UnknownMembers::Refuse,
+       "unknown field `x`, expected one of `name`, `port`, `note`", 3, 7},
+      {"{\"name\":\"n\",\"port\":1,\"note\":3}", UnknownMembers::Ignore, "invalid type: integer `3`, expected a string",
+       1, 29},
+      {"[\"n\", 1]", UnknownMembers::Ignore, "invalid type: sequence, expected struct Thing", 1, 8},
+      {"\"thing\"", UnknownMembers::Ignore, "invalid type: string \"thing\", expected struct Thing", 1, 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto thing = read_thing(parsed(c.text), c.unknown);
+    ASSERT_FALSE(thing.has_value());
+    expect_error(thing.error(), c.message, c.line, c.column);
+  }
+}
+
+TEST(JsonRead, UnknownFieldOfObjectWithoutFields) {
+  const auto done =
+      read_object(parsed(R"({"x":1})"), "struct Empty", std::span<const JsonField>{}, UnknownMembers::Refuse);
+  ASSERT_FALSE(done.has_value());
+  expect_error(done.error(), "unknown field `x`, there are no fields", 1, 4);
+
+  const std::array<JsonField, 2> two = {
+      JsonField{"a", false, [](const JsonValue&) -> std::expected<void, JsonError> { return {}; }},
+      JsonField{"b", false, [](const JsonValue&) -> std::expected<void, JsonError> { return {}; }}};
+  const auto refused = read_object(parsed(R"({"a":1,"c":1})"), "struct Two", two, UnknownMembers::Refuse);
+  ASSERT_FALSE(refused.has_value());
+  expect_error(refused.error(), "unknown field `c`, expected `a` or `b`", 1, 10);
+}
+
+TEST(JsonRead, ArraysNullablesAndParsedStrings) {
+  const auto numbers = read_array(parsed("[1, 2, 3]"), read_u64);
+  ASSERT_TRUE(numbers.has_value());
+  EXPECT_EQ(*numbers, (std::vector<std::uint64_t>{1, 2, 3}));
+  expect_error(read_array(parsed("[1,\n -2]"), read_u64).error(), "invalid value: integer `-2`, expected u64", 2, 3);
+  expect_error(read_array(parsed("{}"), read_u64).error(), "invalid type: map, expected a sequence", 1, 2);
+
+  EXPECT_EQ(read_nullable(parsed("null"), read_u8).value(), std::nullopt);
+  EXPECT_EQ(read_nullable(parsed("7"), read_u8).value(), std::optional<std::uint8_t>(7));
+
+  const auto parse_even = [](const std::string& s) -> std::expected<int, CoreError> {
+    if (s.size() % 2 == 0) return static_cast<int>(s.size());
+    return std::unexpected(CoreError::validation("odd length"));
+  };
+  EXPECT_EQ(read_parsed(parsed(R"("ab")"), parse_even).value(), 2);
+  expect_error(read_parsed(parsed(R"(["abc"])").as_array()->at(0), parse_even).error(),
+               CoreError::validation("odd length").message(), 1, 6);
+  expect_error(read_parsed(parsed("1"), parse_even).error(), "invalid type: integer `1`, expected a string", 1, 1);
+}
+
+TEST(JsonRead, ErrorDebugForm) {
+  EXPECT_EQ((JsonError{"expected value", 1, 1}).debug(), R"(Error("expected value", line: 1, column: 1))");
+  const auto error = read_u64(parsed(R"(
+  "x")"));
+  ASSERT_FALSE(error.has_value());
+  EXPECT_EQ(error.error().debug(), R"(Error("invalid type: string \"x\", expected u64", line: 2, column: 5))");
+  EXPECT_EQ(parse_json("").error().debug(), R"(Error("EOF while parsing a value", line: 1, column: 0))");
+}
+
+}  // namespace
+}  // namespace brackfern

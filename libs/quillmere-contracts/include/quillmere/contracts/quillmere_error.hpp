@@ -3,6 +3,7 @@
 #include <brackfern/contracts/core_error.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -55,6 +56,10 @@ class QuillmereError {
   }
   [[nodiscard]] std::string message() const;
   [[nodiscard]] std::string debug() const;
+  // The short code of a bundle admission refusal ("not_enrolled",
+  // "unknown_control_plane_key", "envelope_invalid", "wrong_node",
+  // "downgrade"); nullopt for the variants that are not admission refusals.
+  [[nodiscard]] std::optional<std::string_view> admission_reason_code() const;
   friend bool operator==(const QuillmereError& a, const QuillmereError& b) { return a.debug() == b.debug(); }
 
  private:

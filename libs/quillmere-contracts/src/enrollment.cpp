@@ -1,0 +1,272 @@
+#include <quillmere/contracts/enrollment.hpp>
+
+#include "json_fields.hpp"
+
+#include <brackfern/contracts/hex.hpp>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+namespace quillmere {
+
+using brackfern::JsonResult;
+using brackfern::JsonValue;
+
+namespace {
+
+constexpr std::array<std::string_view, 2> kApprovalMethodNames{"interactive_console", "local_config_file"};
+// In the order of EnrollmentState::Variant.
+constexpr std::array<std::string_view, 4> kStatusNames{"unenrolled", "pending_owner_approval", "enrolled", "revoked"};
+
+auto read_control_plane_id() {
+  return detail::parsed_with([](const std::string& t) { return brackfern::ControlPlaneId::from_str(t); });
+}
+auto read_key_id() {
+  return detail::parsed_with([](const std::string& t) { return brackfern::KeyId::from_str(t); });
+}
+auto read_node_id() {
+  return detail::parsed_with([](const std::string& t) { return brackfern::NodeId::from_str(t); });
+}
+auto read_timestamp() {
+  return detail::parsed_with([](const std::string& t) { return brackfern::Timestamp::from_str(t); });
+}
+JsonResult<ControlPlaneKeyMaterial> read_key_material(const JsonValue& v) {
+  auto text = brackfern::read_string(v);
+  if (!text) return std::unexpected(std::move(text.error()));
+  return ControlPlaneKeyMaterial(std::move(*text));
+}
+
+}  // namespace
+
+// ControlPlaneKeyMaterial
+
+ControlPlaneKeyMaterial::ControlPlaneKeyMaterial(const brackfern::VerifyingKey& key)
+    : text_(brackfern::to_hex(key.bytes())) {}
+
+std::expected<brackfern::VerifyingKey, QuillmereError> ControlPlaneKeyMaterial::to_verifying_key() const {
+  const auto bytes = brackfern::decode_hex_exact<32>(text_);
+  if (!bytes) {
+    return std::unexpected(QuillmereError(quillmere_error::InvalidKeyMaterial{
+        "expected 64 lowercase hex characters, got " + std::to_string(text_.size()) + " characters"}));
+  }
+  auto key = brackfern::VerifyingKey::from_bytes(std::span<const std::uint8_t, 32>(*bytes));
+  if (!key) return std::unexpected(QuillmereError(std::move(key.error())));
+  return std::move(*key);
+}
+
+// EnrollmentOfferPayload
+
+JsonValue EnrollmentOfferPayload::to_json() const {
+  JsonValue out = JsonValue::empty_object();
+  out.add("control_plane_id", control_plane_id.str());
+  out.add("key_id", key_id.to_string());
+  out.add("public_key", public_key.text());
+  out.add("offered_at", offered_at.to_rfc3339());
+  if (node_hint) out.add("node_hint", node_hint->to_string());
+  return out;
+}
+
+JsonResult<EnrollmentOfferPayload> EnrollmentOfferPayload::from_json(const JsonValue& v) {
+  std::optional<brackfern::ControlPlaneId> control_plane_id;
+  std::optional<brackfern::KeyId> key_id;
+  std::optional<ControlPlaneKeyMaterial> public_key;
+  std::optional<brackfern::Timestamp> offered_at;
+  std::optional<brackfern::NodeId> node_hint;
+  auto read =
+      brackfern::read_object(v, "struct EnrollmentOfferPayload",
+                             {
+                                 detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
+                                 detail::required_field("key_id", key_id, read_key_id()),
+                                 detail::required_field("public_key", public_key, read_key_material),
+                                 detail::required_field("offered_at", offered_at, read_timestamp()),
+                                 detail::optional_field("node_hint", node_hint, read_node_id()),
+                             });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return EnrollmentOfferPayload{std::move(*control_plane_id), *key_id, std::move(*public_key), *offered_at, node_hint};
+}
+
+// LocalApprovalMethod, LocalOwnerApproval
+
+std::string_view to_json_name(LocalApprovalMethod method) {
+  return kApprovalMethodNames.at(static_cast<std::size_t>(method));
+}
+
+JsonResult<LocalApprovalMethod> read_local_approval_method(const JsonValue& v) {
+  auto index = brackfern::read_enum_index(v, kApprovalMethodNames);
+  if (!index) return std::unexpected(std::move(index.error()));
+  return static_cast<LocalApprovalMethod>(*index);
+}
+
+JsonValue LocalOwnerApproval::to_json() const {
+  JsonValue out = JsonValue::empty_object();
+  out.add("approved_at", approved_at.to_rfc3339());
+  out.add("method", to_json_name(method));
+  return out;
+}
+
+JsonResult<LocalOwnerApproval> LocalOwnerApproval::from_json(const JsonValue& v) {
+  std::optional<brackfern::Timestamp> approved_at;
+  std::optional<LocalApprovalMethod> method;
+  auto read = brackfern::read_object(v, "struct LocalOwnerApproval",
+                                     {
+                                         detail::required_field("approved_at", approved_at, read_timestamp()),
+                                         detail::required_field("method", method, read_local_approval_method),
+                                     });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return LocalOwnerApproval{*approved_at, *method};
+}
+
+// EnrollmentState
+
+std::string_view EnrollmentState::status() const {
+  return kStatusNames.at(value_.index());
+}
+
+JsonValue EnrollmentState::to_json() const {
+  JsonValue out = JsonValue::empty_object();
+  out.add("status", status());
+  std::visit(
+      [&out](const auto& s) {
+        using T = std::decay_t<decltype(s)>;
+        if constexpr (std::is_same_v<T, Unenrolled>) {
+          // The status alone.
+        } else if constexpr (std::is_same_v<T, PendingOwnerApproval>) {
+          out.add("control_plane_id", s.control_plane_id.str());
+          out.add("key_id", s.key_id.to_string());
+          out.add("public_key", s.public_key.text());
+          out.add("offered_at", s.offered_at.to_rfc3339());
+        } else if constexpr (std::is_same_v<T, Enrolled>) {
+          out.add("control_plane_id", s.control_plane_id.str());
+          out.add("key_id", s.key_id.to_string());
+          out.add("public_key", s.public_key.text());
+          out.add("enrolled_at", s.enrolled_at.to_rfc3339());
+          out.add("approval", s.approval.to_json());
+        } else {
+          static_assert(std::is_same_v<T, Revoked>);
+          out.add("previously", s.previously.str());
+          out.add("revoked_at", s.revoked_at.to_rfc3339());
+        }
+      },
+      value_);
+  return out;
+}
+
+namespace {
+
+JsonResult<EnrollmentState> read_pending(const JsonValue& v) {
+  std::optional<brackfern::ControlPlaneId> control_plane_id;
+  std::optional<brackfern::KeyId> key_id;
+  std::optional<ControlPlaneKeyMaterial> public_key;
+  std::optional<brackfern::Timestamp> offered_at;
+  auto read =
+      brackfern::read_object(v, "struct variant EnrollmentState::PendingOwnerApproval",
+                             {
+                                 detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
+                                 detail::required_field("key_id", key_id, read_key_id()),
+                                 detail::required_field("public_key", public_key, read_key_material),
+                                 detail::required_field("offered_at", offered_at, read_timestamp()),
+                             });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return EnrollmentState::PendingOwnerApproval{std::move(*control_plane_id), *key_id, std::move(*public_key),
+                                               *offered_at};
+}
+
+JsonResult<EnrollmentState> read_enrolled(const JsonValue& v) {
+  std::optional<brackfern::ControlPlaneId> control_plane_id;
+  std::optional<brackfern::KeyId> key_id;
+  std::optional<ControlPlaneKeyMaterial> public_key;
+  std::optional<brackfern::Timestamp> enrolled_at;
+  std::optional<LocalOwnerApproval> approval;
+  auto read =
+      brackfern::read_object(v, "struct variant EnrollmentState::Enrolled",
+                             {
+                                 detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
+                                 detail::required_field("key_id", key_id, read_key_id()),
+                                 detail::required_field("public_key", public_key, read_key_material),
+                                 detail::required_field("enrolled_at", enrolled_at, read_timestamp()),
+                                 detail::required_field("approval", approval, LocalOwnerApproval::from_json),
+                             });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return EnrollmentState::Enrolled{std::move(*control_plane_id), *key_id, std::move(*public_key), *enrolled_at,
+                                   *approval};
+}
+
+JsonResult<EnrollmentState> read_revoked(const JsonValue& v) {
+  std::optional<brackfern::ControlPlaneId> previously;
+  std::optional<brackfern::Timestamp> revoked_at;
+  auto read = brackfern::read_object(v, "struct variant EnrollmentState::Revoked",
+                                     {
+                                         detail::required_field("previously", previously, read_control_plane_id()),
+                                         detail::required_field("revoked_at", revoked_at, read_timestamp()),
+                                     });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return EnrollmentState::Revoked{std::move(*previously), *revoked_at};
+}
+
+}  // namespace
+
+JsonResult<EnrollmentState> EnrollmentState::from_json(const JsonValue& v) {
+  if (!v.is_object()) return std::unexpected(brackfern::json_invalid_type(v, "internally tagged enum EnrollmentState"));
+  const JsonValue* status = v.find("status");
+  if (status == nullptr) return std::unexpected(brackfern::json_error_at(v, "missing field `status`"));
+  auto index = brackfern::read_enum_index(*status, kStatusNames);
+  if (!index) return std::unexpected(std::move(index.error()));
+  switch (*index) {
+    case 0:
+      return EnrollmentState(Unenrolled{});
+    case 1:
+      return read_pending(v);
+    case 2:
+      return read_enrolled(v);
+    case 3:
+      return read_revoked(v);
+    default:
+      break;
+  }
+  // read_enum_index only returns indexes of kStatusNames.
+  std::abort();
+}
+
+// Offer verification and the transitions
+
+std::expected<std::reference_wrapper<const EnrollmentOfferPayload>, QuillmereError> verify_offer(
+    const EnrollmentOffer& offer, const brackfern::Timestamp& now) {
+  auto key = offer.payload.public_key.to_verifying_key();
+  if (!key) return std::unexpected(std::move(key.error()));
+  const std::array<std::string, 1> context{std::string(brackfern::kEnrollmentOfferContext)};
+  auto verified = offer.verify(*key, now, context);
+  if (!verified) return std::unexpected(QuillmereError(std::move(verified.error())));
+  return std::cref(offer.payload);
+}
+
+EnrollmentState receive_enrollment_offer(const EnrollmentOfferPayload& payload, const brackfern::Timestamp& now) {
+  return EnrollmentState::PendingOwnerApproval{payload.control_plane_id, payload.key_id, payload.public_key, now};
+}
+
+std::expected<EnrollmentState, QuillmereError> approve_pending_enrollment(const EnrollmentState& state,
+                                                                          const LocalOwnerApproval& approval) {
+  const auto* pending = state.get_if<EnrollmentState::PendingOwnerApproval>();
+  if (pending == nullptr) return std::unexpected(QuillmereError(quillmere_error::NoPendingEnrollment{}));
+  return EnrollmentState::Enrolled{pending->control_plane_id, pending->key_id, pending->public_key,
+                                   approval.approved_at, approval};
+}
+
+std::expected<EnrollmentState, QuillmereError> revoke_enrollment_locally(const EnrollmentState& state,
+                                                                         const brackfern::Timestamp& now) {
+  return std::visit(
+      [&now](const auto& s) -> std::expected<EnrollmentState, QuillmereError> {
+        using T = std::decay_t<decltype(s)>;
+        if constexpr (std::is_same_v<T, EnrollmentState::PendingOwnerApproval> ||
+                      std::is_same_v<T, EnrollmentState::Enrolled>) {
+          return EnrollmentState::Revoked{s.control_plane_id, now};
+        } else {
+          static_assert(std::is_same_v<T, EnrollmentState::Unenrolled> || std::is_same_v<T, EnrollmentState::Revoked>);
+          return std::unexpected(QuillmereError(quillmere_error::NothingToRevoke{}));
+        }
+      },
+      state.value());
+}
+
+}  // namespace quillmere

@@ -46,7 +46,7 @@ EnrollmentState enrolled_state() {
 
 // How a test bundle is made: by default a valid version-1 bundle for this
 // node, signed by the enrolled key under the enrolled key id.
-struct BundleSpec {
+struct BundleRecipe {
   NodeId node_ = kThisNode;
   BundleVersion version_ = 1;
   KeyId key_id_ = kEnrolledKeyId;
@@ -54,39 +54,39 @@ struct BundleSpec {
   std::vector<std::string> context_ = {kBundleContext};
   std::optional<Timestamp> expires_at_;
 
-  BundleSpec& node(NodeId v) {
+  BundleRecipe& node(NodeId v) {
     node_ = v;
     return *this;
   }
-  BundleSpec& version(BundleVersion v) {
+  BundleRecipe& version(BundleVersion v) {
     version_ = v;
     return *this;
   }
-  BundleSpec& key_id(KeyId v) {
+  BundleRecipe& key_id(KeyId v) {
     key_id_ = v;
     return *this;
   }
-  BundleSpec& key(const SigningKey& v) {
+  BundleRecipe& key(const SigningKey& v) {
     key_ = &v;
     return *this;
   }
-  BundleSpec& context(std::vector<std::string> v) {
+  BundleRecipe& context(std::vector<std::string> v) {
     context_ = std::move(v);
     return *this;
   }
-  BundleSpec& expires_at(Timestamp v) {
+  BundleRecipe& expires_at(Timestamp v) {
     expires_at_ = v;
     return *this;
   }
 };
 
-SignedServiceBundle make_bundle(const BundleSpec& spec) {
-  ServiceBundle payload{spec.node_, spec.version_, {}, kNow, kCp};
-  auto envelope = SignedServiceBundle::sign(payload, spec.key_id_, *spec.key_, kNow, spec.context_);
+SignedServiceBundle make_bundle(const BundleRecipe& recipe) {
+  ServiceBundle payload{recipe.node_, recipe.version_, {}, kNow, kCp};
+  auto envelope = SignedServiceBundle::sign(payload, recipe.key_id_, *recipe.key_, kNow, recipe.context_);
   EXPECT_TRUE(envelope.has_value());
-  if (spec.expires_at_) {
-    envelope->header.expires_at = spec.expires_at_;
-    envelope->signature = *spec.key_->sign(envelope->signing_view());
+  if (recipe.expires_at_) {
+    envelope->header.expires_at = recipe.expires_at_;
+    envelope->signature = *recipe.key_->sign(envelope->signing_view());
   }
   return std::move(*envelope);
 }
@@ -95,7 +95,7 @@ struct AdmissionCase {
   const char* name;
   EnrollmentState enrollment;
   std::optional<BundleVersion> committed;
-  BundleSpec bundle;
+  BundleRecipe bundle;
   std::optional<AdmissionRefusal> refusal;  // none: admitted
 };
 
@@ -108,33 +108,34 @@ std::vector<AdmissionCase> admission_cases() {
   using namespace admission_refusal;
 
   return {
-      {"admitted with nothing committed, version 0", enrolled_state(), std::nullopt, BundleSpec().version(0),
+      {"admitted with nothing committed, version 0", enrolled_state(), std::nullopt, BundleRecipe().version(0),
        std::nullopt},
-      {"unenrolled", EnrollmentState::Unenrolled{}, std::nullopt, BundleSpec(), NotEnrolled{}},
-      {"pending, though the key matches the pending offer", pending, std::nullopt, BundleSpec(), NotEnrolled{}},
-      {"revoked", EnrollmentState::Revoked{kCp, kNow}, std::nullopt, BundleSpec(), NotEnrolled{}},
-      {"other key id, signed by the enrolled key", enrolled_state(), std::nullopt, BundleSpec().key_id(other_key_id),
+      {"unenrolled", EnrollmentState::Unenrolled{}, std::nullopt, BundleRecipe(), NotEnrolled{}},
+      {"pending, though the key matches the pending offer", pending, std::nullopt, BundleRecipe(), NotEnrolled{}},
+      {"revoked", EnrollmentState::Revoked{kCp, kNow}, std::nullopt, BundleRecipe(), NotEnrolled{}},
+      {"other key id, signed by the enrolled key", enrolled_state(), std::nullopt, BundleRecipe().key_id(other_key_id),
        UnknownControlPlaneKey{}},
       {"other key id is decided before the bad signature", enrolled_state(), std::nullopt,
-       BundleSpec().key_id(other_key_id).key(other_key()), UnknownControlPlaneKey{}},
-      {"enrolled key id, signed by another key", enrolled_state(), std::nullopt, BundleSpec().key(other_key()),
+       BundleRecipe().key_id(other_key_id).key(other_key()), UnknownControlPlaneKey{}},
+      {"enrolled key id, signed by another key", enrolled_state(), std::nullopt, BundleRecipe().key(other_key()),
        EnvelopeInvalid{}},
-      {"offer context", enrolled_state(), std::nullopt, BundleSpec().context({kOfferContext}), EnvelopeInvalid{}},
-      {"bundle context twice", enrolled_state(), std::nullopt, BundleSpec().context({kBundleContext, kBundleContext}),
+      {"offer context", enrolled_state(), std::nullopt, BundleRecipe().context({kOfferContext}), EnvelopeInvalid{}},
+      {"bundle context twice", enrolled_state(), std::nullopt, BundleRecipe().context({kBundleContext, kBundleContext}),
        EnvelopeInvalid{}},
       {"expired one second ago", enrolled_state(), std::nullopt,
-       BundleSpec().expires_at(Timestamp::from_unix(1772352899)), EnvelopeInvalid{}},
-      {"expiring right now", enrolled_state(), std::nullopt, BundleSpec().expires_at(kNow), std::nullopt},
-      {"damaged enrolled key", damaged, std::nullopt, BundleSpec(), EnvelopeInvalid{}},
+       BundleRecipe().expires_at(Timestamp::from_unix(1772352899)), EnvelopeInvalid{}},
+      {"expiring right now", enrolled_state(), std::nullopt, BundleRecipe().expires_at(kNow), std::nullopt},
+      {"damaged enrolled key", damaged, std::nullopt, BundleRecipe(), EnvelopeInvalid{}},
       {"bad signature is decided before the wrong node", enrolled_state(), std::nullopt,
-       BundleSpec().node(kOtherNode).key(other_key()), EnvelopeInvalid{}},
-      {"another node", enrolled_state(), std::nullopt, BundleSpec().node(kOtherNode), WrongNode{kOtherNode, kThisNode}},
-      {"wrong node is decided before the downgrade", enrolled_state(), 3, BundleSpec().node(kOtherNode).version(1),
+       BundleRecipe().node(kOtherNode).key(other_key()), EnvelopeInvalid{}},
+      {"another node", enrolled_state(), std::nullopt, BundleRecipe().node(kOtherNode),
        WrongNode{kOtherNode, kThisNode}},
-      {"v3 committed, v3 sent", enrolled_state(), 3, BundleSpec().version(3), Downgrade{3, 3}},
-      {"v3 committed, v2 sent", enrolled_state(), 3, BundleSpec().version(2), Downgrade{2, 3}},
-      {"v3 committed, v4 admitted", enrolled_state(), 3, BundleSpec().version(4), std::nullopt},
-      {"v0 committed, v0 sent", enrolled_state(), 0, BundleSpec().version(0), Downgrade{0, 0}},
+      {"wrong node is decided before the downgrade", enrolled_state(), 3, BundleRecipe().node(kOtherNode).version(1),
+       WrongNode{kOtherNode, kThisNode}},
+      {"v3 committed, v3 sent", enrolled_state(), 3, BundleRecipe().version(3), Downgrade{3, 3}},
+      {"v3 committed, v2 sent", enrolled_state(), 3, BundleRecipe().version(2), Downgrade{2, 3}},
+      {"v3 committed, v4 admitted", enrolled_state(), 3, BundleRecipe().version(4), std::nullopt},
+      {"v0 committed, v0 sent", enrolled_state(), 0, BundleRecipe().version(0), Downgrade{0, 0}},
   };
 }
 
@@ -186,7 +187,7 @@ TEST(AdmissionTest, RefusalsHaveTheirCodesAndErrorForms) {
 }
 
 TEST(AdmissionTest, AdmittedBundleReadFromItsFile) {
-  const SignedServiceBundle envelope = make_bundle(BundleSpec().version(9));
+  const SignedServiceBundle envelope = make_bundle(BundleRecipe().version(9));
   auto parsed = brackfern::parse_json(brackfern::write_pretty_json(envelope.to_json()));
   ASSERT_TRUE(parsed.has_value());
   auto read = SignedServiceBundle::from_json(*parsed);

@@ -50,7 +50,7 @@ bool verifies(const VerifyingKey& key, const std::string& message_hex, const std
   return key.verify(message, Signature(fixed<64>(signature_hex))).has_value();
 }
 
-TEST(Ed25519, Rfc8032Section71) {
+TEST(Ed25519, Rfc8032TestVectors1To3) {
   struct Case {
     const char* name;
     const char* secret;

@@ -1,0 +1,113 @@
+#pragma once
+
+// The node state: everything the node knows about itself, kept as one JSON
+// document in one file. Handlers touch the file and the audit log only through
+// the operations declared here: load_state, save_state, record_event and
+// verify_audit.
+
+#include <quillmere/contracts/enrollment.hpp>
+#include <quillmere/contracts/quillmere_error.hpp>
+#include <quillmere/contracts/service_bundle.hpp>
+#include <quillmere/engine/file_io.hpp>
+
+#include <brackfern/audit/audit_event.hpp>
+#include <brackfern/contracts/identifiers.hpp>
+#include <brackfern/contracts/json_read.hpp>
+#include <brackfern/contracts/json_value.hpp>
+#include <brackfern/crypto/content_hash.hpp>
+#include <brackfern/crypto/keys.hpp>
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace quillmere {
+
+// The node's own identity: its id and the seed of its audit signing key.
+// JSON: {"node_id": "<uuid>", "audit_signing_key_seed": "<64 hex>"}, both required.
+struct NodeIdentity {
+  brackfern::NodeId node_id;
+  // The node's only secret, as stored: normally 64 lower-case hex characters.
+  // A malformed seed is kept as read; it fails only in signing_key().
+  std::string audit_signing_key_seed;
+
+  // The given id with a fresh random seed (stops the program if the system
+  // random source fails).
+  [[nodiscard]] static NodeIdentity generate(brackfern::NodeId node_id);
+
+  // The Ed25519 key whose seed is audit_signing_key_seed (hex in either case).
+  // Anything but exactly 64 hex characters is
+  // InvalidKeyMaterial("node audit signing key seed is not 64 hex characters").
+  [[nodiscard]] std::expected<brackfern::SigningKey, QuillmereError> signing_key() const;
+
+  [[nodiscard]] brackfern::JsonValue to_json() const;
+  [[nodiscard]] static brackfern::JsonResult<NodeIdentity> from_json(const brackfern::JsonValue& value);
+  friend bool operator==(const NodeIdentity&, const NodeIdentity&) = default;
+};
+
+// The whole state document. Members are written in declaration order; the
+// three optional members are written as null when absent (unlike every other
+// document, which leaves absent members out). On reading, identity,
+// enrollment, audit_sequence and audit_log are required; committed,
+// previous_committed and audit_head may be null or missing; members of other
+// names are ignored and dropped on the next save.
+struct NodeState {
+  NodeIdentity identity;
+  EnrollmentState enrollment;
+  std::optional<CommittedBundle> committed;
+  std::optional<CommittedBundle> previous_committed;
+  std::optional<brackfern::ContentHash> audit_head;    // hash of the newest audit event
+  std::uint64_t audit_sequence = 0;                    // the chain's sequence counter
+  std::vector<brackfern::SignedAuditEvent> audit_log;  // oldest first; only ever grows
+
+  // A new node: unenrolled, nothing committed, an empty audit log.
+  [[nodiscard]] static NodeState create(NodeIdentity identity);
+
+  [[nodiscard]] brackfern::JsonValue to_json() const;
+  // Fails with the reader's error and position ("missing field `identity`",
+  // "invalid type: ..., expected struct NodeState", ...).
+  [[nodiscard]] static brackfern::JsonResult<NodeState> from_json(const brackfern::JsonValue& value);
+  friend bool operator==(const NodeState&, const NodeState&) = default;
+};
+
+// Why the state file could not be loaded: a text message ("reading node state
+// at {path}: {os error}") when the file cannot be read as UTF-8 text, or the
+// JSON reader's own error when the text is not a NodeState.
+using LoadStateError = std::variant<std::string, brackfern::JsonError>;
+
+// Reads the whole file at `path` and parses it as one NodeState. The path
+// appears in messages exactly as given.
+[[nodiscard]] std::expected<NodeState, LoadStateError> load_state(const std::string& path);
+
+// The file form of the state: indented JSON, two spaces per level, no newline
+// after the closing brace.
+[[nodiscard]] std::string state_file_text(const NodeState& state);
+
+// Writes the state to `path` so that the path always holds either the old or
+// the new complete document (see write_file_atomically). A new file gets mode
+// 0600 (the seed is a secret); an existing file keeps its mode. Failure is the
+// text "writing node state to {path}: {os error}", and the old file is intact.
+[[nodiscard]] std::expected<void, std::string> save_state(const NodeState& state, const std::string& path);
+
+namespace detail {
+// save_state with the file writer's test seam (see detail::write_file_atomically).
+[[nodiscard]] std::expected<void, std::string> save_state(const NodeState& state, const std::string& path,
+                                                          const BeforeRename& before_rename);
+}  // namespace detail
+
+// Signs `event` with the node's audit key and appends it to the state's audit
+// chain: audit_head, audit_sequence and audit_log change together, and only on
+// success. A null audit_head starts a fresh chain (the stored sequence is then
+// not used). Fails with the error of NodeIdentity::signing_key or with the
+// chain's CoreError (as Core), leaving the state untouched. Writes no file.
+[[nodiscard]] std::expected<void, QuillmereError> record_event(NodeState& state, brackfern::AuditEvent event);
+
+// Verifies the whole audit log, in stored order, against the node's audit key.
+// Fails with the error of NodeIdentity::signing_key or the chain's first
+// CoreError (as Core). audit_head and audit_sequence are not compared.
+[[nodiscard]] std::expected<void, QuillmereError> verify_audit(const NodeState& state);
+
+}  // namespace quillmere

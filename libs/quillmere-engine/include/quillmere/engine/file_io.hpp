@@ -1,6 +1,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,5 +44,15 @@ enum class FileSecrecy {
 // left behind and the old file is intact.
 [[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
                                                                  FileSecrecy secrecy);
+
+namespace detail {
+// The same with a seam for tests: `before_rename` runs after the temporary
+// file is complete and synced, just before it replaces the target; an error
+// from it aborts the write as any system failure would.
+using BeforeRename = std::function<std::expected<void, OsError>(const std::string& temporary_path)>;
+[[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
+                                                                 FileSecrecy secrecy,
+                                                                 const BeforeRename& before_rename);
+}  // namespace detail
 
 }  // namespace quillmere

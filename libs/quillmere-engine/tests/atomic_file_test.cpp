@@ -1,0 +1,169 @@
+#include <quillmere/engine/file_io.hpp>
+#include <quillmere/engine/state_lock.hpp>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillmere {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zzv-atomic-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
+  [[nodiscard]] const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mode & 07777;
+}
+
+std::size_t entries_in(const fs::path& dir) {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++count;
+  return count;
+}
+
+TEST(WriteFileAtomically, NewSecretFileIsOwnerOnlyAndHoldsExactlyTheBytes) {
+  TempDir dir;
+  const std::string path = dir.file("node-state.json");
+  ASSERT_TRUE(write_file_atomically(path, "{\n  \"a\": 1\n}", FileSecrecy::Secret));
+  EXPECT_EQ(slurp(path), "{\n  \"a\": 1\n}");
+  EXPECT_EQ(mode_of(path), 0600u);
+  EXPECT_EQ(entries_in(dir.path()), 1u) << "no temporary file may be left behind";
+}
+
+TEST(WriteFileAtomically, NewPublicFileFollowsTheUmask) {
+  TempDir dir;
+  const mode_t old_mask = ::umask(022);
+  ASSERT_TRUE(write_file_atomically(dir.file("offer.json"), "{}", FileSecrecy::Public));
+  ::umask(old_mask);
+  EXPECT_EQ(mode_of(dir.file("offer.json")), 0644u);
+}
+
+TEST(WriteFileAtomically, ExistingFileKeepsItsPermissionBits) {
+  TempDir dir;
+  const std::string path = dir.file("state.json");
+  { std::ofstream(path) << "old"; }
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ASSERT_TRUE(write_file_atomically(path, "new", FileSecrecy::Secret));
+  EXPECT_EQ(slurp(path), "new");
+  EXPECT_EQ(mode_of(path), 0640u);
+}
+
+TEST(WriteFileAtomically, SymbolicLinkKeepsPointingAtTheReplacedTarget) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "real");
+  const std::string target = dir.file("real/state.json");
+  { std::ofstream(target) << "old"; }
+  const std::string link = dir.file("link.json");
+  fs::create_symlink("real/state.json", link);
+
+  ASSERT_TRUE(write_file_atomically(link, "new", FileSecrecy::Secret));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(target), "new");
+  EXPECT_EQ(entries_in(dir.path() / "real"), 1u);
+}
+
+TEST(WriteFileAtomically, FailureBeforeRenameLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.file("state.json");
+  { std::ofstream(path) << "old complete document"; }
+  std::string seen_temporary;
+  auto result = detail::write_file_atomically(path, "new document", FileSecrecy::Secret,
+                                              [&](const std::string& temporary) -> std::expected<void, OsError> {
+                                                seen_temporary = temporary;
+                                                // The new bytes are complete on disk before the swap.
+                                                EXPECT_EQ(slurp(temporary), "new document");
+                                                return std::unexpected(OsError::from_errno(ENOSPC));
+                                              });
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().kind, "StorageFull");
+  EXPECT_EQ(slurp(path), "old complete document");
+  EXPECT_FALSE(fs::exists(seen_temporary));
+  EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(WriteFileAtomically, ReportsTheSystemErrorsAnOverwriteWouldHave) {
+  TempDir dir;
+  struct Case {
+    std::string path;
+    std::string kind;
+  };
+  fs::create_directory(dir.path() / "a-directory");
+  const Case cases[] = {
+      {dir.file("missing-dir/state.json"), "NotFound"},
+      {dir.file("a-directory"), "IsADirectory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto result = write_file_atomically(c.path, "{}", FileSecrecy::Secret);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind, c.kind);
+  }
+  EXPECT_TRUE(fs::is_directory(dir.path() / "a-directory"));
+  EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(StateLock, SecondHolderWaitsThenTimesOutAndSucceedsAfterRelease) {
+  TempDir dir;
+  const std::string state = dir.file("node-state.json");
+  auto first = StateLock::acquire(state, std::chrono::milliseconds(0));
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(fs::exists(StateLock::lock_path_for(state)));
+  EXPECT_EQ(mode_of(StateLock::lock_path_for(state)), 0600u);
+
+  const auto started = std::chrono::steady_clock::now();
+  auto second = StateLock::acquire(state, std::chrono::milliseconds(200));
+  const auto waited = std::chrono::steady_clock::now() - started;
+  ASSERT_FALSE(second);
+  EXPECT_TRUE(std::holds_alternative<LockTimedOut>(second.error()));
+  EXPECT_GE(waited, std::chrono::milliseconds(200));
+
+  { [[maybe_unused]] StateLock released = std::move(*first); }
+  EXPECT_TRUE(StateLock::acquire(state, std::chrono::milliseconds(0)));
+}
+
+TEST(StateLock, UnwritableLockLocationIsAnOsError) {
+  TempDir dir;
+  auto lock = StateLock::acquire(dir.file("no-such-dir/node-state.json"), std::chrono::milliseconds(0));
+  ASSERT_FALSE(lock);
+  ASSERT_TRUE(std::holds_alternative<OsError>(lock.error()));
+  EXPECT_EQ(std::get<OsError>(lock.error()).kind, "NotFound");
+}
+
+}  // namespace
+}  // namespace quillmere

@@ -1,0 +1,170 @@
+#include <quillmere/engine/file_io.hpp>
+
+#include <brackfern/contracts/debug_quote.hpp>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quillmere {
+namespace {
+
+// strerror_r comes in a GNU form (returns the text) and an XSI form (fills the
+// buffer); these two overloads accept whichever the C library provides.
+[[maybe_unused]] const char* strerror_result(const char* text, const char* /*buffer*/) { return text; }
+[[maybe_unused]] const char* strerror_result(int status, const char* buffer) {
+  return status == 0 ? buffer : "Unknown error";
+}
+
+std::string system_message(int error_number) {
+  char buffer[256] = {};
+  return strerror_result(::strerror_r(error_number, buffer, sizeof buffer), buffer);
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_valid_utf8(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
+      if (lead == 0xED) high = 0x9F;  // surrogates U+D800..U+DFFF
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;   // overlong below U+10000
+      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    if (second < low || second > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if (next < 0x80 || next > 0xBF) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Closes the descriptor when the read ends, whichever way it ends.
+class ReadDescriptor {
+ public:
+  explicit ReadDescriptor(int fd) : fd_(fd) {}
+  ReadDescriptor(const ReadDescriptor&) = delete;
+  ReadDescriptor& operator=(const ReadDescriptor&) = delete;
+  ~ReadDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  [[nodiscard]] int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::string_view os_error_kind_name(int error_number) {
+  switch (error_number) {
+    case E2BIG: return "ArgumentListTooLong";
+    case EADDRINUSE: return "AddrInUse";
+    case EADDRNOTAVAIL: return "AddrNotAvailable";
+    case EBUSY: return "ResourceBusy";
+    case ECONNABORTED: return "ConnectionAborted";
+    case ECONNREFUSED: return "ConnectionRefused";
+    case ECONNRESET: return "ConnectionReset";
+    case EDEADLK: return "Deadlock";
+    case EDQUOT: return "FilesystemQuotaExceeded";
+    case EEXIST: return "AlreadyExists";
+    case EFBIG: return "FileTooLarge";
+    case EHOSTUNREACH: return "HostUnreachable";
+    case EINTR: return "Interrupted";
+    case EINVAL: return "InvalidInput";
+    case EISDIR: return "IsADirectory";
+    case ELOOP: return "FilesystemLoop";
+    case ENOENT: return "NotFound";
+    case ENOMEM: return "OutOfMemory";
+    case ENOSPC: return "StorageFull";
+    case ENOSYS: return "Unsupported";
+    case EMLINK: return "TooManyLinks";
+    case ENAMETOOLONG: return "InvalidFilename";
+    case ENETDOWN: return "NetworkDown";
+    case ENETUNREACH: return "NetworkUnreachable";
+    case ENOTCONN: return "NotConnected";
+    case ENOTDIR: return "NotADirectory";
+    case ENOTEMPTY: return "DirectoryNotEmpty";
+    case EPIPE: return "BrokenPipe";
+    case EROFS: return "ReadOnlyFilesystem";
+    case ESPIPE: return "NotSeekable";
+    case ESTALE: return "StaleNetworkFileHandle";
+    case ETIMEDOUT: return "TimedOut";
+    case ETXTBSY: return "ExecutableFileBusy";
+    case EXDEV: return "CrossesDevices";
+    case EINPROGRESS: return "InProgress";
+    case EACCES:
+    case EPERM: return "PermissionDenied";
+    case EAGAIN: return "WouldBlock";  // EWOULDBLOCK is the same number on Linux
+    default: return "Uncategorized";
+  }
+}
+
+OsError OsError::from_errno(int error_number) {
+  return OsError{error_number, std::string(os_error_kind_name(error_number)), system_message(error_number)};
+}
+
+OsError OsError::invalid_utf8() {
+  return OsError{std::nullopt, "InvalidData", "stream did not contain valid UTF-8"};
+}
+
+std::string OsError::display() const {
+  if (!code) return message;
+  return message + " (os error " + std::to_string(*code) + ")";
+}
+
+std::string OsError::debug() const {
+  if (!code) return "Custom { kind: " + kind + ", error: " + brackfern::debug_quote(message) + " }";
+  return "Os { code: " + std::to_string(*code) + ", kind: " + kind + ", message: " + brackfern::debug_quote(message) +
+         " }";
+}
+
+std::expected<std::string, OsError> read_text_file(const std::string& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(OsError::from_errno(errno));
+  const ReadDescriptor file(fd);
+
+  std::string bytes;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(OsError::from_errno(errno));  // a directory ends here with EISDIR
+    }
+    if (got == 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  if (!is_valid_utf8(bytes)) return std::unexpected(OsError::invalid_utf8());
+  return bytes;
+}
+
+}  // namespace quillmere

@@ -1,0 +1,169 @@
+#include <quillmere/engine/file_io.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace quillmere {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(OsErrorKindName, MapsErrnoToKindNames) {
+  struct Case {
+    int error_number;
+    std::string_view kind;
+  };
+  const Case cases[] = {
+      {ENOENT, "NotFound"},
+      {EACCES, "PermissionDenied"},
+      {EPERM, "PermissionDenied"},
+      {EEXIST, "AlreadyExists"},
+      {EISDIR, "IsADirectory"},
+      {ENOTDIR, "NotADirectory"},
+      {EINVAL, "InvalidInput"},
+      {EINTR, "Interrupted"},
+      {ENOSPC, "StorageFull"},
+      {EROFS, "ReadOnlyFilesystem"},
+      {ENOTEMPTY, "DirectoryNotEmpty"},
+      {EAGAIN, "WouldBlock"},
+      {ETIMEDOUT, "TimedOut"},
+      {EPIPE, "BrokenPipe"},
+      {ELOOP, "FilesystemLoop"},
+      {ENAMETOOLONG, "InvalidFilename"},
+      {EBUSY, "ResourceBusy"},
+      {EXDEV, "CrossesDevices"},
+      {ETXTBSY, "ExecutableFileBusy"},
+      {EFBIG, "FileTooLarge"},
+      {EMLINK, "TooManyLinks"},
+      {ENOMEM, "OutOfMemory"},
+      {EDQUOT, "FilesystemQuotaExceeded"},
+      {ESPIPE, "NotSeekable"},
+      {EIO, "Uncategorized"},
+      {ENXIO, "Uncategorized"},
+      {0, "Uncategorized"},
+      {99999, "Uncategorized"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error_number);
+    EXPECT_EQ(os_error_kind_name(c.error_number), c.kind);
+  }
+}
+
+TEST(OsError, DisplayAndDebugOfAnErrno) {
+  const OsError e = OsError::from_errno(ENOENT);
+  EXPECT_EQ(e.code, 2);
+  EXPECT_EQ(e.kind, "NotFound");
+  EXPECT_EQ(e.message, "No such file or directory");
+  EXPECT_EQ(e.display(), "No such file or directory (os error 2)");
+  EXPECT_EQ(e.debug(), R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })");
+
+  EXPECT_EQ(OsError::from_errno(EACCES).debug(), R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })");
+  EXPECT_EQ(OsError::from_errno(EISDIR).display(), "Is a directory (os error 21)");
+}
+
+TEST(OsError, DisplayAndDebugWithoutACode) {
+  const OsError e = OsError::invalid_utf8();
+  EXPECT_FALSE(e.code.has_value());
+  EXPECT_EQ(e.display(), "stream did not contain valid UTF-8");
+  EXPECT_EQ(e.debug(), R"(Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" })");
+}
+
+TEST(OsError, DebugQuotesTheMessage) {
+  const OsError e{5, "Uncategorized", "odd \"text\"\n"};
+  EXPECT_EQ(e.debug(), R"(Os { code: 5, kind: Uncategorized, message: "odd \"text\"\n" })");
+}
+
+// A fresh directory for one test, removed afterwards.
+class ReadTextFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zzv-os-error-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string write(const std::string& name, std::string_view bytes) const {
+    const std::string path = (dir_ / name).string();
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  fs::path dir_;
+};
+
+TEST_F(ReadTextFile, ReadsTheWholeFileExactly) {
+  std::string big(100000, 'x');
+  big += "\n\xC3\xA9t\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80";
+  const auto read = read_text_file(write("big.txt", big));
+  ASSERT_TRUE(read.has_value()) << read.error().debug();
+  EXPECT_EQ(*read, big);
+}
+
+TEST_F(ReadTextFile, EmptyFileIsEmptyText) {
+  const auto read = read_text_file(write("empty", ""));
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(*read, "");
+}
+
+TEST_F(ReadTextFile, MissingFileIsNotFound) {
+  const auto read = read_text_file((dir_ / "absent.json").string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().debug(), R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })");
+}
+
+TEST_F(ReadTextFile, DirectoryIsIsADirectory) {
+  const auto read = read_text_file(dir_.string());
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().debug(), R"(Os { code: 21, kind: IsADirectory, message: "Is a directory" })");
+}
+
+TEST_F(ReadTextFile, PathThroughAFileIsNotADirectory) {
+  const std::string file = write("plain", "x");
+  const auto read = read_text_file(file + "/inner");
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().kind, "NotADirectory");
+  EXPECT_EQ(read.error().code, ENOTDIR);
+}
+
+TEST_F(ReadTextFile, RefusesBytesThatAreNotUtf8) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"lone continuation byte", "ab\x80"},
+      {"truncated two-byte form", "ab\xC3"},
+      {"overlong slash", "\xC0\xAF"},
+      {"overlong three-byte form", "\xE0\x80\xAF"},
+      {"surrogate", "\xED\xA0\x80"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80"},
+      {"invalid lead byte", "\xFF"},
+      {"latin-1 text", "caf\xE9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto read = read_text_file(write("bad", c.bytes));
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().debug(), R"(Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" })");
+  }
+}
+
+TEST_F(ReadTextFile, AcceptsTheEdgesOfUtf8) {
+  const std::string bytes = std::string("\x00", 1) + "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80" +
+                            "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+  const auto read = read_text_file(write("edges", bytes));
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(*read, bytes);
+}
+
+}  // namespace
+}  // namespace quillmere

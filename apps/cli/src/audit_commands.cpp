@@ -1,13 +1,48 @@
 #include "audit_commands.hpp"
 
-namespace zidazavavide {
+#include "state_session.hpp"
 
-CommandResult run_audit_show(const AuditShow& /*command*/, Console& /*console*/) {
-  return text_error("`audit show` is not available yet");
+#include <quillmere/engine/node_state.hpp>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+
+namespace zidazavavide {
+namespace {
+
+// "#" and the sequence in decimal, zero-padded to at least three digits.
+std::string sequence_label(std::uint64_t sequence) {
+  std::string digits = std::to_string(sequence);
+  if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
+  return "#" + digits;
 }
 
-CommandResult run_audit_verify(const AuditVerify& /*command*/, Console& /*console*/) {
-  return text_error("`audit verify` is not available yet");
+}  // namespace
+
+// Lists the log in stored order, one line per entry. Read-only.
+CommandResult run_audit_show(const AuditShow& command, Console& console) {
+  auto state = load_state_read_only(command.state);
+  if (!state) return std::unexpected(std::move(state.error()));
+  for (const brackfern::SignedAuditEvent& entry : state->audit_log) {
+    console.out << sequence_label(entry.sequence) + " " + entry.event.to_string() + "\n";
+  }
+  console.out.flush();
+  return {};
+}
+
+// Verifies the whole chain against the node's own audit key. Read-only.
+CommandResult run_audit_verify(const AuditVerify& command, Console& console) {
+  auto state = load_state_read_only(command.state);
+  if (!state) return std::unexpected(std::move(state.error()));
+  if (auto verified = quillmere::verify_audit(*state); !verified) {
+    return std::unexpected(CliError(std::move(verified.error())));
+  }
+  const std::string head = state->audit_head ? state->audit_head->to_string() : "none";
+  console.out << "audit chain verifies: " + std::to_string(state->audit_log.size()) + " events, head " + head + "\n"
+              << std::flush;
+  return {};
 }
 
 }  // namespace zidazavavide

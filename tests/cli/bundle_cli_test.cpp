@@ -295,6 +295,28 @@ TEST_F(BundleCli, UnreadableOrMalformedFilesAfterAdmissionLeaveTheStateByteIdent
   EXPECT_EQ(apply("b1.json").out, "committed bundle version 1\n");
 }
 
+TEST_F(BundleCli, AnEventThatCannotBeSignedIsTheErrorAndNothingIsSaved) {
+  enroll_node();
+  mint_bundle(1, "b1.json");
+  std::string text = state_text();
+  const std::string member = R"("audit_signing_key_seed": ")";
+  text.replace(text.find(member) + member.size(), 1, "x");
+  sandbox().write_file("node-state.json", text);
+
+  for (const char* bundle : {"b1.json", "other-node.json"}) {
+    SCOPED_TRACE(bundle);
+    if (std::string(bundle) != "b1.json") {
+      // Refused at admission: the refusal event cannot be recorded either.
+      mint_bundle(1, bundle, MintOptions{"cp.json", "offer.json", brackfern::NodeId::create().to_string()});
+    }
+    const CliRun result = apply(bundle);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: InvalidKeyMaterial(\"node audit signing key seed is not 64 hex characters\")\n");
+    EXPECT_EQ(state_text(), text);
+  }
+}
+
 TEST_F(BundleCli, BundleForAnotherNodeNamesTheCodeInItsEvent) {
   enroll_node();
   mint_bundle(1, "b1.json", MintOptions{"cp.json", "offer.json", brackfern::NodeId::create().to_string()});

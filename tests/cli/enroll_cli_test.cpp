@@ -292,6 +292,25 @@ TEST_F(EnrollCli, RevokeOfAFreshNodeIsRefusedRecordedAndSaved) {
   EXPECT_TRUE(after.audit_head.has_value());
 }
 
+TEST_F(EnrollCli, AnEventThatCannotBeSignedIsTheErrorAndNothingIsSaved) {
+  pending_node();
+  // A damaged audit key seed: 63 hex characters.
+  std::string text = state_text();
+  const std::string member = R"("audit_signing_key_seed": ")";
+  text.erase(text.find(member) + member.size(), 1);
+  sandbox().write_file("node-state.json", text);
+
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"enroll", "offer", "offer.json"}, {"enroll", "approve", "--yes"}, {"enroll", "revoke"}}) {
+    SCOPED_TRACE(command[1]);
+    const CliRun result = run(command);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: InvalidKeyMaterial(\"node audit signing key seed is not 64 hex characters\")\n");
+    EXPECT_EQ(state_text(), text);
+  }
+}
+
 TEST_F(EnrollCli, CommandsOnAMissingStateCreateNothing) {
   keygen();
   const std::vector<std::vector<std::string>> commands = {

@@ -70,7 +70,9 @@ TEST(CliError, OsErrorForms) {
   EXPECT_EQ(not_utf8.display(), "stream did not contain valid UTF-8");
 }
 
-quillmere::QuillmereError node_error(quillmere::QuillmereError::Variant variant) { return {std::move(variant)}; }
+quillmere::QuillmereError node_error(quillmere::QuillmereError::Variant variant) {
+  return {std::move(variant)};
+}
 
 TEST(CliError, NodeErrorForms) {
   struct Case {
@@ -78,7 +80,8 @@ TEST(CliError, NodeErrorForms) {
     std::string debug;
   };
   const Case cases[] = {
-      {node_error(quillmere::quillmere_error::InvalidKeyMaterial{"node audit signing key seed is not 64 hex characters"}),
+      {node_error(
+           quillmere::quillmere_error::InvalidKeyMaterial{"node audit signing key seed is not 64 hex characters"}),
        R"(InvalidKeyMaterial("node audit signing key seed is not 64 hex characters"))"},
       {brackfern::CoreError::validation("audit chain sequence gap: expected 2, found 5"),
        R"(Core(Validation("audit chain sequence gap: expected 2, found 5")))"},

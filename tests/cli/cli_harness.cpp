@@ -51,7 +51,9 @@ class Pipe {
   }
 };
 
-void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void set_nonblocking(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 // Child side between fork and exec: only async-signal-safe calls.
 [[noreturn]] void exec_child(const char* binary, char* const* argv, const char* dir, const Stdin& input, Pipe& in,
@@ -82,7 +84,8 @@ bool pump(const Stdin& input, Pipe& in, Pipe& out, Pipe& err, CliRun& result) {
   char buffer[65536];
   while (out.read_end >= 0 || err.read_end >= 0) {
     pollfd fds[3] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}, {in.write_end, POLLOUT, 0}};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     const int ready = ::poll(fds, 3, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
@@ -110,9 +113,13 @@ bool pump(const Stdin& input, Pipe& in, Pipe& out, Pipe& err, CliRun& result) {
 
 }  // namespace
 
-std::string cli_binary() { return ZZV_CLI_BINARY; }
+std::string cli_binary() {
+  return ZZV_CLI_BINARY;
+}
 
-fs::path test_data_dir() { return ZZV_TEST_DATA_DIR; }
+fs::path test_data_dir() {
+  return ZZV_TEST_DATA_DIR;
+}
 
 CliSandbox::CliSandbox() {
   // Writing to a pipe whose reader has gone must give EPIPE here, not kill
@@ -136,7 +143,9 @@ CliSandbox::~CliSandbox() {
   fs::remove_all(dir_, ignored);
 }
 
-std::string CliSandbox::path(std::string_view name) const { return (dir_ / name).string(); }
+std::string CliSandbox::path(std::string_view name) const {
+  return (dir_ / name).string();
+}
 
 CliRun CliSandbox::run(const std::vector<std::string>& args, const Stdin& input) const {
   const std::string binary = cli_binary();

@@ -43,10 +43,12 @@ TEST(CommandTree, ParsesEveryLeafWithItsArguments) {
       {{"enroll", "revoke"}, EnrollRevoke{"node-state.json"}},
       {{"bundle", "apply", "b.json", "--precheck", "pre.json", "--postcheck=post.json"},
        BundleApply{"b.json", "node-state.json", "pre.json", "post.json"}},
-      {{"bundle", "apply", "--postcheck", "z", "--precheck", "y", "--state", "s", "x"}, BundleApply{"x", "s", "y", "z"}},
+      {{"bundle", "apply", "--postcheck", "z", "--precheck", "y", "--state", "s", "x"},
+       BundleApply{"x", "s", "y", "z"}},
       {{"audit", "show"}, AuditShow{"node-state.json"}},
       {{"audit", "verify", "--state", "v"}, AuditVerify{"v"}},
-      {{"dev-cp", "keygen", "--control-plane-id", "Acme Corp", "--out", "cp.json"}, DevCpKeygen{"Acme Corp", "cp.json"}},
+      {{"dev-cp", "keygen", "--control-plane-id", "Acme Corp", "--out", "cp.json"},
+       DevCpKeygen{"Acme Corp", "cp.json"}},
       {{"dev-cp", "offer", "--key", "k", "--node-hint", "h", "--out", "o"}, DevCpOffer{"k", "h", "o"}},
       {{"dev-cp", "bundle", "--key", "k", "--offer", "o", "--node-id", "n", "--version", "7", "--services", "s",
         "--out", "b"},
@@ -90,9 +92,10 @@ class UsageErrors : public CliTest {};
 TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
   const std::string bundle_usage = "Usage: zidazavavide dev-cp bundle [OPTIONS]";
   const auto bundle_with_version = [](const std::string& version) {
-    return std::vector<std::string>{"dev-cp", "bundle", "--key", "k.json", "--offer", "o.json", "--node-id",
-                                    "6f1c1f3e-2f4a-4b7e-9d55-0d8a1c2b3e4f", "--version", version, "--services",
-                                    "s.json", "--out", "b.json"};
+    return std::vector<std::string>{"dev-cp",    "bundle", "--key",      "k.json",
+                                    "--offer",   "o.json", "--node-id",  "6f1c1f3e-2f4a-4b7e-9d55-0d8a1c2b3e4f",
+                                    "--version", version,  "--services", "s.json",
+                                    "--out",     "b.json"};
   };
   const auto version_message = [](const std::string& version) {
     return "--version: '" + version +
@@ -133,12 +136,17 @@ TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
        "The following argument was not expected: status",
        "Usage: zidazavavide node init [OPTIONS]"},
       {{"node", "status", "--state"}, "--state: 1 required STATE missing", "Usage: zidazavavide node status [OPTIONS]"},
-      {{"enroll", "approve", "-y"}, "The following argument was not expected: -y",
+      {{"enroll", "approve", "-y"},
+       "The following argument was not expected: -y",
        "Usage: zidazavavide enroll approve [OPTIONS]"},
       {{"bogus"}, "The following argument was not expected: bogus", "Usage: zidazavavide [OPTIONS] SUBCOMMAND"},
       {{"--version"}, "The following argument was not expected: --version", "Usage: zidazavavide [OPTIONS] SUBCOMMAND"},
-      {{"node", "bogus"}, "The following argument was not expected: bogus", "Usage: zidazavavide node [OPTIONS] SUBCOMMAND"},
-      {{"help", "bogus"}, "the subcommand 'bogus' wasn't recognized", "Usage: zidazavavide help [OPTIONS] [COMMAND...]"},
+      {{"node", "bogus"},
+       "The following argument was not expected: bogus",
+       "Usage: zidazavavide node [OPTIONS] SUBCOMMAND"},
+      {{"help", "bogus"},
+       "the subcommand 'bogus' wasn't recognized",
+       "Usage: zidazavavide help [OPTIONS] [COMMAND...]"},
       {{"node", "help", "init", "extra"},
        "the subcommand 'extra' wasn't recognized",
        "Usage: zidazavavide node help [OPTIONS] [COMMAND...]"},
@@ -156,8 +164,8 @@ TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
 TEST_F(UsageErrors, TheLargestVersionReachesTheHandler) {
   // Not a usage error: the handler runs and fails on the missing key file.
   const CliRun result = run({"dev-cp", "bundle", "--key", "absent-key.json", "--offer", "o.json", "--node-id",
-                             "6f1c1f3e-2f4a-4b7e-9d55-0d8a1c2b3e4f", "--version", "18446744073709551615",
-                             "--services", "s.json", "--out", "b.json"});
+                             "6f1c1f3e-2f4a-4b7e-9d55-0d8a1c2b3e4f", "--version", "18446744073709551615", "--services",
+                             "s.json", "--out", "b.json"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.rfind("Error: ", 0), 0u) << result.err;

@@ -61,11 +61,8 @@ TEST_F(Entry, EveryGroupWithoutALeafPrintsItsHelpOnStandardErrorWithStatusTwo) {
     std::vector<std::string> leaves;
   };
   const Case cases[] = {
-      {"node", {"init", "status"}},
-      {"enroll", {"offer", "approve", "revoke"}},
-      {"bundle", {"apply"}},
-      {"audit", {"show", "verify"}},
-      {"dev-cp", {"keygen", "offer", "bundle"}},
+      {"node", {"init", "status"}},  {"enroll", {"offer", "approve", "revoke"}}, {"bundle", {"apply"}},
+      {"audit", {"show", "verify"}}, {"dev-cp", {"keygen", "offer", "bundle"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.group);

@@ -25,11 +25,11 @@ class CliError {
 
   // Each kind converts implicitly, so a handler can write
   // `return std::unexpected(loaded.error());` for any of them.
-  CliError(TextMessage e) : value_(std::move(e)) {}               // NOLINT
-  CliError(brackfern::JsonError e) : value_(std::move(e)) {}      // NOLINT
-  CliError(quillmere::OsError e) : value_(std::move(e)) {}        // NOLINT
+  CliError(TextMessage e) : value_(std::move(e)) {}                // NOLINT
+  CliError(brackfern::JsonError e) : value_(std::move(e)) {}       // NOLINT
+  CliError(quillmere::OsError e) : value_(std::move(e)) {}         // NOLINT
   CliError(quillmere::QuillmereError e) : value_(std::move(e)) {}  // NOLINT
-  CliError(brackfern::CoreError e) : value_(std::move(e)) {}      // NOLINT
+  CliError(brackfern::CoreError e) : value_(std::move(e)) {}       // NOLINT
 
   [[nodiscard]] static CliError text(std::string message) { return TextMessage{std::move(message)}; }
 

@@ -219,23 +219,23 @@ CommandTree::CommandTree() : root_(kProgramAbout, kProgramName) {
     add_required(keygen, "--control-plane-id", "CONTROL_PLANE_ID", dev_cp_keygen_.control_plane_id);
     add_required(keygen, "--out", "OUT", dev_cp_keygen_.out);
 
-    CLI::App& offer = add_leaf(dev_cp, "offer", "Mint a signed enrollment offer",
-                               [this]() -> ParseOutcome { return dev_cp_offer_; });
+    CLI::App& offer =
+        add_leaf(dev_cp, "offer", "Mint a signed enrollment offer", [this]() -> ParseOutcome { return dev_cp_offer_; });
     add_required(offer, "--key", "KEY", dev_cp_offer_.key);
     add_required(offer, "--node-hint", "NODE_HINT", dev_cp_offer_.node_hint);
     add_required(offer, "--out", "OUT", dev_cp_offer_.out);
 
-    CLI::App& mint = add_leaf(dev_cp, "bundle", "Mint a signed service bundle, using the key id an earlier offer advertised",
-                              [this]() -> ParseOutcome {
-                                const auto version = parse_decimal_u64(dev_cp_bundle_version_);
-                                if (!version) {
-                                  return usage_error(deepest_selected(),
-                                                     "--version: " + decimal_u64_problem(dev_cp_bundle_version_));
-                                }
-                                DevCpBundle command = dev_cp_bundle_;
-                                command.version = *version;
-                                return command;
-                              });
+    CLI::App& mint = add_leaf(
+        dev_cp, "bundle", "Mint a signed service bundle, using the key id an earlier offer advertised",
+        [this]() -> ParseOutcome {
+          const auto version = parse_decimal_u64(dev_cp_bundle_version_);
+          if (!version) {
+            return usage_error(deepest_selected(), "--version: " + decimal_u64_problem(dev_cp_bundle_version_));
+          }
+          DevCpBundle command = dev_cp_bundle_;
+          command.version = *version;
+          return command;
+        });
     add_required(mint, "--key", "KEY", dev_cp_bundle_.key);
     add_required(mint, "--offer", "OFFER", dev_cp_bundle_.offer);
     add_required(mint, "--node-id", "NODE_ID", dev_cp_bundle_.node_id);

@@ -16,7 +16,9 @@ namespace {
 
 // strerror_r comes in a GNU form (returns the text) and an XSI form (fills the
 // buffer); these two overloads accept whichever the C library provides.
-[[maybe_unused]] const char* strerror_result(const char* text, const char* /*buffer*/) { return text; }
+[[maybe_unused]] const char* strerror_result(const char* text, const char* /*buffer*/) {
+  return text;
+}
 [[maybe_unused]] const char* strerror_result(int status, const char* buffer) {
   return status == 0 ? buffer : "Unknown error";
 }
@@ -83,45 +85,83 @@ class ReadDescriptor {
 
 std::string_view os_error_kind_name(int error_number) {
   switch (error_number) {
-    case E2BIG: return "ArgumentListTooLong";
-    case EADDRINUSE: return "AddrInUse";
-    case EADDRNOTAVAIL: return "AddrNotAvailable";
-    case EBUSY: return "ResourceBusy";
-    case ECONNABORTED: return "ConnectionAborted";
-    case ECONNREFUSED: return "ConnectionRefused";
-    case ECONNRESET: return "ConnectionReset";
-    case EDEADLK: return "Deadlock";
-    case EDQUOT: return "FilesystemQuotaExceeded";
-    case EEXIST: return "AlreadyExists";
-    case EFBIG: return "FileTooLarge";
-    case EHOSTUNREACH: return "HostUnreachable";
-    case EINTR: return "Interrupted";
-    case EINVAL: return "InvalidInput";
-    case EISDIR: return "IsADirectory";
-    case ELOOP: return "FilesystemLoop";
-    case ENOENT: return "NotFound";
-    case ENOMEM: return "OutOfMemory";
-    case ENOSPC: return "StorageFull";
-    case ENOSYS: return "Unsupported";
-    case EMLINK: return "TooManyLinks";
-    case ENAMETOOLONG: return "InvalidFilename";
-    case ENETDOWN: return "NetworkDown";
-    case ENETUNREACH: return "NetworkUnreachable";
-    case ENOTCONN: return "NotConnected";
-    case ENOTDIR: return "NotADirectory";
-    case ENOTEMPTY: return "DirectoryNotEmpty";
-    case EPIPE: return "BrokenPipe";
-    case EROFS: return "ReadOnlyFilesystem";
-    case ESPIPE: return "NotSeekable";
-    case ESTALE: return "StaleNetworkFileHandle";
-    case ETIMEDOUT: return "TimedOut";
-    case ETXTBSY: return "ExecutableFileBusy";
-    case EXDEV: return "CrossesDevices";
-    case EINPROGRESS: return "InProgress";
+    case E2BIG:
+      return "ArgumentListTooLong";
+    case EADDRINUSE:
+      return "AddrInUse";
+    case EADDRNOTAVAIL:
+      return "AddrNotAvailable";
+    case EBUSY:
+      return "ResourceBusy";
+    case ECONNABORTED:
+      return "ConnectionAborted";
+    case ECONNREFUSED:
+      return "ConnectionRefused";
+    case ECONNRESET:
+      return "ConnectionReset";
+    case EDEADLK:
+      return "Deadlock";
+    case EDQUOT:
+      return "FilesystemQuotaExceeded";
+    case EEXIST:
+      return "AlreadyExists";
+    case EFBIG:
+      return "FileTooLarge";
+    case EHOSTUNREACH:
+      return "HostUnreachable";
+    case EINTR:
+      return "Interrupted";
+    case EINVAL:
+      return "InvalidInput";
+    case EISDIR:
+      return "IsADirectory";
+    case ELOOP:
+      return "FilesystemLoop";
+    case ENOENT:
+      return "NotFound";
+    case ENOMEM:
+      return "OutOfMemory";
+    case ENOSPC:
+      return "StorageFull";
+    case ENOSYS:
+      return "Unsupported";
+    case EMLINK:
+      return "TooManyLinks";
+    case ENAMETOOLONG:
+      return "InvalidFilename";
+    case ENETDOWN:
+      return "NetworkDown";
+    case ENETUNREACH:
+      return "NetworkUnreachable";
+    case ENOTCONN:
+      return "NotConnected";
+    case ENOTDIR:
+      return "NotADirectory";
+    case ENOTEMPTY:
+      return "DirectoryNotEmpty";
+    case EPIPE:
+      return "BrokenPipe";
+    case EROFS:
+      return "ReadOnlyFilesystem";
+    case ESPIPE:
+      return "NotSeekable";
+    case ESTALE:
+      return "StaleNetworkFileHandle";
+    case ETIMEDOUT:
+      return "TimedOut";
+    case ETXTBSY:
+      return "ExecutableFileBusy";
+    case EXDEV:
+      return "CrossesDevices";
+    case EINPROGRESS:
+      return "InProgress";
     case EACCES:
-    case EPERM: return "PermissionDenied";
-    case EAGAIN: return "WouldBlock";  // EWOULDBLOCK is the same number on Linux
-    default: return "Uncategorized";
+    case EPERM:
+      return "PermissionDenied";
+    case EAGAIN:
+      return "WouldBlock";  // EWOULDBLOCK is the same number on Linux
+    default:
+      return "Uncategorized";
   }
 }
 

@@ -63,7 +63,8 @@ TEST(OsError, DisplayAndDebugOfAnErrno) {
   EXPECT_EQ(e.display(), "No such file or directory (os error 2)");
   EXPECT_EQ(e.debug(), R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })");
 
-  EXPECT_EQ(OsError::from_errno(EACCES).debug(), R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })");
+  EXPECT_EQ(OsError::from_errno(EACCES).debug(),
+            R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })");
   EXPECT_EQ(OsError::from_errno(EISDIR).display(), "Is a directory (os error 21)");
 }
 
@@ -140,14 +141,10 @@ TEST_F(ReadTextFile, RefusesBytesThatAreNotUtf8) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"lone continuation byte", "ab\x80"},
-      {"truncated two-byte form", "ab\xC3"},
-      {"overlong slash", "\xC0\xAF"},
-      {"overlong three-byte form", "\xE0\x80\xAF"},
-      {"surrogate", "\xED\xA0\x80"},
-      {"above U+10FFFF", "\xF4\x90\x80\x80"},
-      {"invalid lead byte", "\xFF"},
-      {"latin-1 text", "caf\xE9"},
+      {"lone continuation byte", "ab\x80"}, {"truncated two-byte form", "ab\xC3"},
+      {"overlong slash", "\xC0\xAF"},       {"overlong three-byte form", "\xE0\x80\xAF"},
+      {"surrogate", "\xED\xA0\x80"},        {"above U+10FFFF", "\xF4\x90\x80\x80"},
+      {"invalid lead byte", "\xFF"},        {"latin-1 text", "caf\xE9"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

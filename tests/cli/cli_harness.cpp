@@ -66,6 +66,9 @@ void set_nonblocking(int fd) {
   if (::chdir(dir) != 0) ::_exit(125);
   if (input.closed) {
     ::close(0);
+  } else if (!input.file.empty()) {
+    const int fd = ::open(input.file.c_str(), O_RDONLY);
+    if (fd < 0 || ::dup2(fd, 0) < 0) ::_exit(125);
   } else if (::dup2(in.read_end, 0) < 0) {
     ::_exit(125);
   }
@@ -79,7 +82,7 @@ void set_nonblocking(int fd) {
 bool pump(const Stdin& input, Pipe& in, Pipe& out, Pipe& err, CliRun& result) {
   const auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
   std::size_t written = 0;
-  if (input.closed || input.bytes.empty()) in.close_write();
+  if (input.closed || !input.file.empty() || input.bytes.empty()) in.close_write();
   if (in.write_end >= 0) set_nonblocking(in.write_end);
   char buffer[65536];
   while (out.read_end >= 0 || err.read_end >= 0) {

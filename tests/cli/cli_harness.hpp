@@ -40,9 +40,12 @@ struct Stdin {
   std::string bytes;
   // Descriptor 0 is not open at all in the program.
   bool closed = false;
+  // When set, descriptor 0 is this file (or directory) opened for reading.
+  std::string file;
 
-  static Stdin text(std::string bytes) { return Stdin{std::move(bytes), false}; }
-  static Stdin none() { return Stdin{{}, true}; }
+  static Stdin text(std::string bytes) { return Stdin{std::move(bytes), false, {}}; }
+  static Stdin none() { return Stdin{{}, true, {}}; }
+  static Stdin from_file(std::string path) { return Stdin{{}, false, std::move(path)}; }
 };
 
 // The path of the binary under test.

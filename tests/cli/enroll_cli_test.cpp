@@ -231,6 +231,29 @@ INSTANTIATE_TEST_SUITE_P(Answers, EnrollApprovePrompt,
                                            ConsoleAnswer{"NoStandardInput", Stdin::none(), false}),
                          ParamName{});
 
+// With standard input closed, the first file the program opens would take
+// descriptor 0; the answer must never be read from such a file.
+TEST_F(EnrollCli, ClosedStandardInputNeverReadsTheAnswerFromAnotherFile) {
+  pending_node();
+  sandbox().write_file("node-state.json.lock", "yes\n");
+  const CliRun approve = run({"enroll", "approve"}, Stdin::none());
+  EXPECT_EQ(approve.status, 1);
+  EXPECT_EQ(approve.err, "Error: \"approval declined at console\"\n");
+  EXPECT_NE(state().enrollment.get_if<EnrollmentState::PendingOwnerApproval>(), nullptr);
+}
+
+// A console that cannot be read is an OS error, not a declined approval:
+// nothing is recorded or saved.
+TEST_F(EnrollCli, UnreadableConsoleIsAnOsErrorAndSavesNothing) {
+  pending_node();
+  const std::optional<std::string> before = sandbox().read_file("node-state.json");
+  const CliRun approve = run({"enroll", "approve"}, Stdin::from_file(sandbox().dir().string()));
+  EXPECT_EQ(approve.status, 1);
+  EXPECT_EQ(approve.out, "Approve this enrollment at this node's own console? Type 'yes' to confirm: ");
+  EXPECT_EQ(approve.err, "Error: Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }\n");
+  EXPECT_EQ(sandbox().read_file("node-state.json"), before);
+}
+
 TEST_F(EnrollCli, ApprovalTimeIsWhenTheCommandStarted) {
   pending_node();
   ASSERT_EQ(run({"enroll", "approve"}, Stdin::text("yes\n")).status, 0);

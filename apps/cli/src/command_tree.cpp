@@ -23,12 +23,11 @@ constexpr const char* kHelpAbout = "Print this message or the help of the given 
 constexpr const char* kDefaultState = "node-state.json";
 constexpr const char* kHelpHint = "Run with --help for more information.\n";
 
-// A decimal unsigned 64-bit number: digits only, no sign, no leading zero
-// (so that 010 is not silently read as either ten or eight), within range.
-// CLI11's own integer conversion is not used for this: it wraps -1, accepts
-// +3, 0x10 and 010 (octal) and clamps values beyond the range.
+// A decimal unsigned 64-bit number: digits only (010 is ten), no sign, within
+// range. CLI11's own integer conversion is not used for this: it wraps -1,
+// accepts +3 and 0x10, reads 010 as octal eight and clamps values beyond the range.
 std::optional<std::uint64_t> parse_decimal_u64(std::string_view text) {
-  if (text.empty() || (text.size() > 1 && text.front() == '0')) return std::nullopt;
+  if (text.empty()) return std::nullopt;
   for (const char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
   }
@@ -40,7 +39,7 @@ std::optional<std::uint64_t> parse_decimal_u64(std::string_view text) {
 
 std::string decimal_u64_problem(const std::string& text) {
   if (parse_decimal_u64(text)) return {};
-  return "'" + text + "' is not a decimal unsigned 64-bit number (digits only, no sign or leading zero, at most " +
+  return "'" + text + "' is not a decimal unsigned 64-bit number (digits only, no sign, at most " +
          std::to_string(UINT64_MAX) + ")";
 }
 

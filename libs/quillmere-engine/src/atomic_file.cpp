@@ -83,6 +83,15 @@ std::expected<void, OsError> sync_directory(const std::string& directory) {
   return {};
 }
 
+// Plain truncate-and-write, for targets that are not regular files.
+std::expected<void, OsError> write_in_place(const std::string& target, std::string_view bytes) {
+  Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (file.get() < 0) return std::unexpected(OsError::from_errno(errno));
+  if (auto written = write_all(file.get(), bytes); !written) return written;
+  if (file.close() != 0) return std::unexpected(OsError::from_errno(errno));
+  return {};
+}
+
 }  // namespace
 
 namespace detail {
@@ -96,6 +105,9 @@ std::expected<void, OsError> write_file_atomically(const std::string& path, std:
   mode_t mode = 0;
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) return std::unexpected(OsError::from_errno(EISDIR));
+  // A device or a pipe is written into, never replaced by a regular file.
+  if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target, bytes);
   if (exists && S_ISREG(existing.st_mode)) {
     mode = existing.st_mode & 07777;
   } else {

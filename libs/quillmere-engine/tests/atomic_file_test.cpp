@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,6 +128,7 @@ TEST(WriteFileAtomically, ReportsTheSystemErrorsAnOverwriteWouldHave) {
   const Case cases[] = {
       {dir.file("missing-dir/state.json"), "NotFound"},
       {dir.file("a-directory"), "IsADirectory"},
+      {dir.file("."), "IsADirectory"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -135,6 +137,31 @@ TEST(WriteFileAtomically, ReportsTheSystemErrorsAnOverwriteWouldHave) {
     EXPECT_EQ(result.error().kind, c.kind);
   }
   EXPECT_TRUE(fs::is_directory(dir.path() / "a-directory"));
+  EXPECT_EQ(entries_in(dir.path()), 1u);
+}
+
+TEST(WriteFileAtomically, DeviceIsWrittenIntoNotReplaced) {
+  ASSERT_TRUE(write_file_atomically("/dev/null", "{}", FileSecrecy::Secret));
+  struct stat st {};
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "/dev/null must stay a character device";
+}
+
+TEST(WriteFileAtomically, PipeIsWrittenIntoNotReplaced) {
+  TempDir dir;
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // A reader that stays open so that the writer's open does not block.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_TRUE(write_file_atomically(fifo, "{\"a\": 1}", FileSecrecy::Secret));
+  char buffer[32] = {};
+  const ssize_t got = ::read(reader, buffer, sizeof buffer);
+  ::close(reader);
+  EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "{\"a\": 1}");
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(entries_in(dir.path()), 1u);
 }
 

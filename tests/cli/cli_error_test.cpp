@@ -66,7 +66,7 @@ TEST(CliError, OsErrorForms) {
   EXPECT_EQ(denied.debug(), R"(Os { code: 13, kind: PermissionDenied, message: "Permission denied" })");
 
   const CliError not_utf8 = quillmere::OsError::invalid_utf8();
-  EXPECT_EQ(not_utf8.debug(), R"(Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" })");
+  EXPECT_EQ(not_utf8.debug(), R"(Error { kind: InvalidData, message: "stream did not contain valid UTF-8" })");
   EXPECT_EQ(not_utf8.display(), "stream did not contain valid UTF-8");
 }
 

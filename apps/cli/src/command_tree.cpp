@@ -66,6 +66,18 @@ std::vector<std::string> with_empty_values_split(const std::vector<std::string>&
   return words;
 }
 
+// CLI11's own message lists the unexpected words last to first; this one
+// keeps the order in which they were given.
+std::string extras_message(const std::vector<std::string>& words) {
+  std::string joined;
+  for (const std::string& word : words) {
+    if (!joined.empty()) joined += ' ';
+    joined += word;
+  }
+  return words.size() == 1 ? "The following argument was not expected: " + joined
+                           : "The following arguments were not expected: " + joined;
+}
+
 // The command path shown in help and usage lines, e.g. "zidazavavide node init".
 std::string path_of(const CLI::App& app) {
   const CLI::App* parent = app.get_parent();
@@ -340,12 +352,14 @@ ParseOutcome CommandTree::parse(const std::vector<std::string>& args) {
       // CLI11 checks for the missing subcommand before it complains about
       // words it did not recognise; those words are the real mistake.
       if (const auto unexpected = root_.remaining(true); !unexpected.empty()) {
-        return usage_error(selected, CLI::ExtrasError(unexpected).what());
+        return usage_error(selected, extras_message(unexpected));
       }
       // A group without its subcommand shows that group's help as the error.
       return ParseExit{2, {}, help_text(selected)};
     }
     return usage_error(selected, e.what());
+  } catch (const CLI::ExtrasError&) {
+    return usage_error(deepest_selected(), extras_message(root_.remaining(true)));
   } catch (const CLI::Error& e) {
     return usage_error(deepest_selected(), e.what());
   } catch (const std::exception& e) {

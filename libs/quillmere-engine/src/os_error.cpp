@@ -179,7 +179,7 @@ std::string OsError::display() const {
 }
 
 std::string OsError::debug() const {
-  if (!code) return "Custom { kind: " + kind + ", error: " + brackfern::debug_quote(message) + " }";
+  if (!code) return "Error { kind: " + kind + ", message: " + brackfern::debug_quote(message) + " }";
   return "Os { code: " + std::to_string(*code) + ", kind: " + kind + ", message: " + brackfern::debug_quote(message) +
          " }";
 }

@@ -72,7 +72,7 @@ TEST(OsError, DisplayAndDebugWithoutACode) {
   const OsError e = OsError::invalid_utf8();
   EXPECT_FALSE(e.code.has_value());
   EXPECT_EQ(e.display(), "stream did not contain valid UTF-8");
-  EXPECT_EQ(e.debug(), R"(Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" })");
+  EXPECT_EQ(e.debug(), R"(Error { kind: InvalidData, message: "stream did not contain valid UTF-8" })");
 }
 
 TEST(OsError, DebugQuotesTheMessage) {
@@ -150,7 +150,7 @@ TEST_F(ReadTextFile, RefusesBytesThatAreNotUtf8) {
     SCOPED_TRACE(c.name);
     const auto read = read_text_file(write("bad", c.bytes));
     ASSERT_FALSE(read.has_value());
-    EXPECT_EQ(read.error().debug(), R"(Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" })");
+    EXPECT_EQ(read.error().debug(), R"(Error { kind: InvalidData, message: "stream did not contain valid UTF-8" })");
   }
 }
 

@@ -21,7 +21,7 @@ struct OsError {
   // "No such file or directory (os error 2)", or the bare message without a code.
   [[nodiscard]] std::string display() const;
   // Os { code: 2, kind: NotFound, message: "No such file or directory" }, or
-  // Custom { kind: InvalidData, error: "stream did not contain valid UTF-8" } without a code.
+  // Error { kind: InvalidData, message: "stream did not contain valid UTF-8" } without a code.
   [[nodiscard]] std::string debug() const;
 };
 

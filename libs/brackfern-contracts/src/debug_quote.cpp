@@ -1,7 +1,8 @@
 #include <brackfern/contracts/debug_quote.hpp>
 
+#include "unicode_escape_table.hpp"
+
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -45,30 +46,16 @@ std::optional<Decoded> decode_utf8(std::string_view text, std::size_t pos) {
   return Decoded{cp, length};
 }
 
-struct Range {
-  char32_t first;
-  char32_t last;
-};
-
-// Characters that are shown escaped although they are valid: controls,
-// combining marks that would attach to the preceding quote or escape, and
-// invisible format characters. Sorted by first code point.
-constexpr std::array kEscapedRanges{
-    Range{0x0000, 0x001F},   Range{0x007F, 0x009F},   Range{0x00AD, 0x00AD},   Range{0x0300, 0x036F},
-    Range{0x0483, 0x0489},   Range{0x0591, 0x05BD},   Range{0x05BF, 0x05BF},   Range{0x05C1, 0x05C2},
-    Range{0x05C4, 0x05C5},   Range{0x05C7, 0x05C7},   Range{0x0600, 0x0605},   Range{0x0610, 0x061A},
-    Range{0x061C, 0x061C},   Range{0x064B, 0x065F},   Range{0x0670, 0x0670},   Range{0x06D6, 0x06DD},
-    Range{0x06DF, 0x06E4},   Range{0x06E7, 0x06E8},   Range{0x06EA, 0x06ED},   Range{0x070F, 0x070F},
-    Range{0x180E, 0x180E},   Range{0x1AB0, 0x1AFF},   Range{0x1DC0, 0x1DFF},   Range{0x200B, 0x200F},
-    Range{0x2028, 0x202E},   Range{0x2060, 0x2064},   Range{0x2066, 0x206F},   Range{0x20D0, 0x20FF},
-    Range{0xFE00, 0xFE0F},   Range{0xFE20, 0xFE2F},   Range{0xFEFF, 0xFEFF},   Range{0xFFF9, 0xFFFB},
-    Range{0xE0001, 0xE0001}, Range{0xE0020, 0xE007F}, Range{0xE0100, 0xE01EF},
-};
-
+// ASCII needs no table: only the controls and DEL are shown escaped there
+// (backslash, quote and the named controls are handled before this test).
+// Everything else is escaped when it extends a grapheme cluster, so it would
+// attach to the preceding character or quote, or when it is not printable.
 bool shown_escaped(char32_t cp) {
-  const auto it = std::upper_bound(kEscapedRanges.begin(), kEscapedRanges.end(), cp,
-                                   [](char32_t value, const Range& r) { return value < r.first; });
-  if (it == kEscapedRanges.begin()) return false;
+  if (cp < 0x80) return cp < 0x20 || cp == 0x7F;
+  const auto ranges = detail::unicode_escaped_ranges();
+  const auto it = std::upper_bound(ranges.begin(), ranges.end(), cp,
+                                   [](char32_t value, const detail::CodePointRange& r) { return value < r.first; });
+  if (it == ranges.begin()) return false;
   return cp <= std::prev(it)->last;
 }
 

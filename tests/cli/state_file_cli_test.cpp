@@ -223,3 +223,28 @@ TEST_F(StateFileCli, AnExistingLockFileThatCannotBeOpenedIsNotBypassed) {
 
 }  // namespace
 }  // namespace zidazavavide::testing
+
+namespace zidazavavide::testing {
+namespace {
+
+// Changing commands on a state file that does not exist report its reading
+// error and leave nothing behind, not even a lock file.
+TEST_F(CliTest, ChangingCommandsOnAMissingStateWriteNothing) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"enroll", "offer", "offer.json"},
+      {"enroll", "approve", "--yes"},
+      {"enroll", "revoke"},
+      {"bundle", "apply", "bundle.json", "--precheck", "p.json", "--postcheck", "q.json"},
+  };
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0] + " " + command[1]);
+    const CliRun result = run(command);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Error: \"reading node state at node-state.json: No such file or directory (os error 2)\"\n");
+    EXPECT_EQ(sandbox().entries(), std::vector<std::string>{});
+  }
+}
+
+}  // namespace
+}  // namespace zidazavavide::testing

@@ -47,6 +47,12 @@ std::expected<std::optional<quillmere::StateLock>, CliError> lock_state_for_upda
 }
 
 std::expected<StateSession, CliError> open_state_for_update(const std::string& path, std::chrono::milliseconds wait) {
+  // A state file that is not there cannot be changed: its reading error is
+  // reported without leaving a lock file behind.
+  if (struct stat st {}; ::stat(path.c_str(), &st) != 0) {
+    auto missing = quillmere::load_state(path);
+    if (!missing) return std::unexpected(from_load_error(std::move(missing.error())));
+  }
   auto lock = lock_state_for_update(path, wait);
   if (!lock) return std::unexpected(std::move(lock.error()));
   auto state = quillmere::load_state(path);

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillmere {
@@ -33,6 +35,14 @@ bool is_valid_utf8(std::string_view text) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
+    // Runs of ASCII, the bulk of any state file, are skipped eight bytes at a time.
+    while (n - i >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, sizeof word);
+      if ((word & 0x8080808080808080ULL) != 0) break;
+      i += 8;
+    }
+    if (i == n) break;
     const auto lead = static_cast<unsigned char>(text[i]);
     if (lead < 0x80) {
       ++i;
@@ -192,17 +202,27 @@ std::expected<std::string, OsError> read_text_file(const std::string& path) {
   if (fd < 0) return std::unexpected(OsError::from_errno(errno));
   const ReadDescriptor file(fd);
 
+  // Reads straight into the text, sized from the file's length when it has
+  // one; the read runs to end of file whatever the length said, so a file
+  // that changes size (or a device or pipe, length 0) still reads whole.
   std::string bytes;
-  char chunk[16384];
+  std::size_t capacity = 16384;
+  if (struct stat st {}; ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    capacity = static_cast<std::size_t>(st.st_size) + 1;  // + 1: end of file is seen without growing
+  }
+  std::size_t used = 0;
+  bytes.resize(capacity);
   for (;;) {
-    const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    const ssize_t got = ::read(file.get(), bytes.data() + used, bytes.size() - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(OsError::from_errno(errno));  // a directory ends here with EISDIR
     }
     if (got == 0) break;
-    bytes.append(chunk, static_cast<std::size_t>(got));
+    used += static_cast<std::size_t>(got);
   }
+  bytes.resize(used);
   if (!is_valid_utf8(bytes)) return std::unexpected(OsError::invalid_utf8());
   return bytes;
 }

@@ -13,12 +13,14 @@
 #include <charconv>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
+#include <vector>
 
 namespace brackfern {
 
@@ -144,7 +146,12 @@ using MemberIndexSet = std::unordered_set<std::size_t, MemberKeyHash, MemberKeyE
 class Parser {
  public:
   explicit Parser(std::string_view text)
-      : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()), line_start_(text.data()) {}
+      : begin_(text.data()),
+        p_(text.data()),
+        end_(text.data() + text.size()),
+        line_start_(text.data()),
+        array_scratch_(kMaxDepth + 1),
+        object_scratch_(kMaxDepth + 1) {}
 
   std::expected<JsonValue, JsonError> parse_document() {
     JsonValue value;
@@ -248,13 +255,19 @@ class Parser {
       case '[':
         if (!enter()) return false;
         ++p_;
-        if (!parse_array(out.data.emplace<JsonValue::Array>())) return false;
+        if (!parse_into_exact(array_scratch_, out.data.emplace<JsonValue::Array>(),
+                              [this](JsonValue::Array& items) { return parse_array(items); })) {
+          return false;
+        }
         --depth_;
         break;
       case '{':
         if (!enter()) return false;
         ++p_;
-        if (!parse_object(out.data.emplace<JsonValue::Object>())) return false;
+        if (!parse_into_exact(object_scratch_, out.data.emplace<JsonValue::Object>(),
+                              [this](JsonValue::Object& members) { return parse_object(members); })) {
+          return false;
+        }
         --depth_;
         break;
       default:
@@ -262,6 +275,23 @@ class Parser {
     }
     out.end = here();
     return true;
+  }
+
+  // Parses a container's elements into the scratch vector of the current
+  // depth (which keeps its capacity from one container to the next), then
+  // moves them into `out` allocated at its exact size: one allocation per
+  // container instead of one per doubling, and no unused capacity kept.
+  template <class Container, class Parse>
+  bool parse_into_exact(std::vector<Container>& scratch_by_depth, Container& out, Parse parse) {
+    Container& scratch = scratch_by_depth[static_cast<std::size_t>(depth_)];
+    scratch.clear();
+    const bool parsed = parse(scratch);
+    if (parsed) {
+      out.reserve(scratch.size());
+      std::move(scratch.begin(), scratch.end(), std::back_inserter(out));
+    }
+    scratch.clear();
+    return parsed;
   }
 
   bool enter() {
@@ -599,6 +629,8 @@ class Parser {
   const char* line_start_;
   int depth_ = 0;
   std::optional<JsonError> error_;
+  std::vector<JsonValue::Array> array_scratch_;    // one per nesting depth
+  std::vector<JsonValue::Object> object_scratch_;  // one per nesting depth
 };
 
 }  // namespace

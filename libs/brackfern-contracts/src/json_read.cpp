@@ -2,6 +2,7 @@
 
 #include <brackfern/contracts/debug_quote.hpp>
 
+#include <array>
 #include <charconv>
 #include <limits>
 #include <string>
@@ -165,7 +166,19 @@ std::expected<void, JsonError> read_object(const JsonValue& v, std::string_view 
                                            std::span<const JsonField> fields, UnknownMembers unknown) {
   const JsonValue::Object* members = v.as_object();
   if (members == nullptr) return std::unexpected(json_invalid_type(v, expecting));
-  std::vector<bool> seen(fields.size(), false);
+  // Which fields were present: on the stack for every document's field
+  // count, so reading an object allocates nothing of its own.
+  constexpr std::size_t kInlineFields = 32;
+  std::array<bool, kInlineFields> seen_inline{};
+  std::vector<bool> seen_heap(fields.size() > kInlineFields ? fields.size() : 0, false);
+  const auto mark_seen = [&](std::size_t i) {
+    if (fields.size() > kInlineFields) {
+      seen_heap[i] = true;
+    } else {
+      seen_inline[i] = true;
+    }
+  };
+  const auto was_seen = [&](std::size_t i) { return fields.size() > kInlineFields ? seen_heap[i] : seen_inline[i]; };
   for (const JsonMember& member : *members) {
     std::size_t index = 0;
     while (index < fields.size() && fields[index].name != member.key) ++index;
@@ -179,11 +192,11 @@ std::expected<void, JsonError> read_object(const JsonValue& v, std::string_view 
       message += expected_names_text(names);
       return std::unexpected(json_error_at(member.key_end, std::move(message)));
     }
-    seen[index] = true;
+    mark_seen(index);
     if (auto read = fields[index].read(member.value); !read) return read;
   }
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (fields[i].required && !seen[i]) {
+    if (fields[i].required && !was_seen(i)) {
       return std::unexpected(json_error_at(v, "missing field `" + std::string(fields[i].name) + "`"));
     }
   }

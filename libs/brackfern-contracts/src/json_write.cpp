@@ -168,4 +168,8 @@ std::string write_pretty_json(const JsonValue& value) {
   return out;
 }
 
+void append_pretty_json(std::string& out, const JsonValue& value, std::size_t depth) {
+  write_value(out, value, depth);
+}
+
 }  // namespace brackfern

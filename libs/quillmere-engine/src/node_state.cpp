@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -100,15 +101,26 @@ NodeState NodeState::create(NodeIdentity identity) {
                    {}};
 }
 
-JsonValue NodeState::to_json() const {
+namespace {
+
+// Every member of the state document but the last, the audit log.
+JsonValue members_before_log(const NodeState& state) {
   JsonValue out = JsonValue::empty_object();
-  out.add("identity", identity.to_json());
-  out.add("enrollment", enrollment.to_json());
-  out.add("committed", nullable_to_json(committed));
-  out.add("previous_committed", nullable_to_json(previous_committed));
-  out.add("audit_head", audit_head ? JsonValue(audit_head->to_string()) : JsonValue(nullptr));
-  out.add("audit_sequence", audit_sequence);
+  out.add("identity", state.identity.to_json());
+  out.add("enrollment", state.enrollment.to_json());
+  out.add("committed", nullable_to_json(state.committed));
+  out.add("previous_committed", nullable_to_json(state.previous_committed));
+  out.add("audit_head", state.audit_head ? JsonValue(state.audit_head->to_string()) : JsonValue(nullptr));
+  out.add("audit_sequence", state.audit_sequence);
+  return out;
+}
+
+}  // namespace
+
+JsonValue NodeState::to_json() const {
+  JsonValue out = members_before_log(*this);
   JsonValue log = JsonValue::empty_array();
+  log.as_array()->reserve(audit_log.size());
   for (const brackfern::SignedAuditEvent& entry : audit_log) log.as_array()->push_back(entry.to_json());
   out.add("audit_log", std::move(log));
   return out;
@@ -167,8 +179,40 @@ std::expected<NodeState, LoadStateError> load_state(const std::string& path) {
   return std::move(*state);
 }
 
+// The bytes of write_pretty_json(state.to_json()), written one log entry at a
+// time: a long log is never held as one JSON tree beside its text.
 std::string state_file_text(const NodeState& state) {
-  return brackfern::write_pretty_json(state.to_json());
+  constexpr std::size_t kBytesBeforeLog = 4096;
+  constexpr std::size_t kBytesPerEntry = 1024;  // an entry is about 820 bytes in the file
+  std::string out;
+  out.reserve(kBytesBeforeLog + kBytesPerEntry * state.audit_log.size());
+  const auto append_name = [&out](const std::string& name, bool first) {
+    out += first ? "\n  " : ",\n  ";
+    brackfern::append_pretty_json(out, JsonValue(name), 1);
+    out += ": ";
+  };
+
+  out.push_back('{');
+  const JsonValue head = members_before_log(state);
+  bool first = true;
+  for (const brackfern::JsonMember& member : *head.as_object()) {
+    append_name(member.key, first);
+    brackfern::append_pretty_json(out, member.value, 1);
+    first = false;
+  }
+  append_name("audit_log", first);
+  if (state.audit_log.empty()) {
+    out += "[]";
+  } else {
+    out.push_back('[');
+    for (std::size_t i = 0; i < state.audit_log.size(); ++i) {
+      out += i == 0 ? "\n    " : ",\n    ";
+      brackfern::append_pretty_json(out, state.audit_log[i].to_json(), 2);
+    }
+    out += "\n  ]";
+  }
+  out += "\n}";
+  return out;
 }
 
 namespace detail {

@@ -207,6 +207,29 @@ TEST(LoadState, RoundTripsASavedState) {
   EXPECT_EQ(state_file_text(*loaded), slurp(path));
 }
 
+// The file text is written one log entry at a time; it must be exactly the
+// indented form of the whole document, for an empty, a one-entry and a
+// longer log, enrolled or not.
+TEST(StateFileText, IsTheIndentedFormOfTheWholeDocumentForLogsOfAnyLength) {
+  struct Case {
+    std::size_t events;
+    bool revoked;
+  };
+  for (const Case c : {Case{0, false}, Case{1, false}, Case{3, true}, Case{0, true}}) {
+    SCOPED_TRACE(std::to_string(c.events) + (c.revoked ? " revoked" : ""));
+    NodeState state = fixed_new_node();
+    if (c.revoked) {
+      state.enrollment = EnrollmentState::Revoked{brackfern::ControlPlaneId::from_static("acme-cp"),
+                                                  brackfern::Timestamp::from_unix(1'772'352'900)};
+    }
+    for (std::size_t i = 0; i < c.events; ++i) {
+      ASSERT_TRUE(record_event(state, sample_event("node.enrollment.offer_received")).has_value());
+    }
+    EXPECT_EQ(state_file_text(state), brackfern::write_pretty_json(state.to_json()));
+  }
+  EXPECT_EQ(state_file_text(fixed_new_node()), new_node_text(kNodeId, kSeed));
+}
+
 TEST(LoadState, MissingNullableMembersReadAsAbsentAndAreWrittenBackAsNull) {
   TempDir dir;
   const std::string text =

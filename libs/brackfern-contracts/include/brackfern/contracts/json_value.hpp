@@ -101,4 +101,10 @@ struct JsonMember {
 // [] and {}, standard escaping with non-ASCII written raw, no trailing newline.
 [[nodiscard]] std::string write_pretty_json(const JsonValue& value);
 
+// Appends `value` in the file form as it stands `depth` levels deep (its
+// inner lines indented by depth + 1 levels, its closing bracket by depth), so
+// that a long document can be written one part at a time:
+// write_pretty_json(v) is what append_pretty_json appends at depth 0.
+void append_pretty_json(std::string& out, const JsonValue& value, std::size_t depth);
+
 }  // namespace brackfern

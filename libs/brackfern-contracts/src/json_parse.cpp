@@ -7,6 +7,7 @@
 // as consumed; running out of input reports the end of the input.
 
 #include <brackfern/contracts/json_value.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
 #include <algorithm>
 #include <array>
@@ -75,42 +76,6 @@ constexpr int hex_value(unsigned char c) {
 
 constexpr bool is_digit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    const unsigned char lead = *p;
-    if (lead < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) < length) return false;
-    if (p[1] < low || p[1] > high) return false;
-    for (std::size_t i = 2; i < length; ++i) {
-      if (p[i] < 0x80 || p[i] > 0xBF) return false;
-    }
-    p += length;
-  }
-  return true;
 }
 
 void append_utf8(std::string& out, std::uint32_t cp) {
@@ -402,7 +367,7 @@ class Parser {
       if (c == '"') {
         out.append(start, p_);
         ++p_;
-        if (non_ascii && !is_valid_utf8(out)) return fail_consumed(kInvalidCodePoint);
+        if (non_ascii && !brackfern::is_valid_utf8(out)) return fail_consumed(kInvalidCodePoint);
         return true;
       }
       if (c == '\\') {

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <type_traits>
 
+#include "shortest_digits.hpp"
+
 namespace brackfern {
 
 namespace {
@@ -17,24 +19,12 @@ namespace {
 // back as the same number, in plain decimal notation (never an exponent),
 // with ".0" when there is no fractional part: 1.5, 1.0, 100000000000000000000.0.
 std::string float_display(double value) {
-  char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-  if (ec != std::errc()) return "0.0";
-  const std::string_view scientific(buffer, static_cast<std::size_t>(end - buffer));
-  const bool negative = scientific.front() == '-';
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  for (const char c : scientific.substr(negative ? 1 : 0, e - (negative ? 1 : 0))) {
-    if (c != '.') digits.push_back(c);
-  }
-  int exponent = 0;
-  const std::string_view exponent_text = scientific.substr(e + 1);
-  std::from_chars(exponent_text.data() + (exponent_text.front() == '+' ? 1 : 0),
-                  exponent_text.data() + exponent_text.size(), exponent);
-  // The first digit stands for 10^exponent, so `point` digits precede the point.
-  const long point = static_cast<long>(exponent) + 1;
+  const auto shortest = detail::shortest_digits(value);
+  if (!shortest) return "0.0";
+  const std::string& digits = shortest->digits;
+  const long point = shortest->point;
   const long length = static_cast<long>(digits.size());
-  std::string out = negative ? "-" : "";
+  std::string out = shortest->negative ? "-" : "";
   if (point <= 0) {
     out += "0.";
     out.append(static_cast<std::size_t>(-point), '0');

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <type_traits>
 
+#include "shortest_digits.hpp"
+
 namespace brackfern {
 
 namespace {
@@ -61,25 +63,15 @@ void write_double(std::string& out, double value) {
     out += "null";
     return;
   }
-  char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-  if (ec != std::errc()) {
+  const auto shortest = detail::shortest_digits(value);
+  if (!shortest) {
     out += "null";
     return;
   }
-  const std::string_view scientific(buffer, static_cast<std::size_t>(end - buffer));
-  const bool negative = scientific.front() == '-';
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  for (const char c : scientific.substr(negative ? 1 : 0, e - (negative ? 1 : 0))) {
-    if (c != '.') digits.push_back(c);
-  }
-  int exponent = 0;
-  const std::string_view exponent_text = scientific.substr(e + 1);
-  std::from_chars(exponent_text.data() + (exponent_text.front() == '+' ? 1 : 0),
-                  exponent_text.data() + exponent_text.size(), exponent);
+  const std::string& digits = shortest->digits;
   const int length = static_cast<int>(digits.size());
-  const int point = exponent + 1;  // digits before the decimal point
+  const int point = shortest->point;  // digits before the decimal point
+  const bool negative = shortest->negative;
   if (negative) out.push_back('-');
   if (point >= length && point <= 16) {
     out += digits;

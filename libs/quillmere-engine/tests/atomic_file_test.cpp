@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_files.hpp"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -17,40 +19,11 @@
 namespace quillmere {
 namespace {
 
+using test_support::mode_of;
+using test_support::slurp;
+using test_support::TempDir;
+
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zzv-atomic-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-  [[nodiscard]] const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-mode_t mode_of(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0);
-  return st.st_mode & 07777;
-}
 
 std::size_t entries_in(const fs::path& dir) {
   std::size_t count = 0;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_files.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,48 +21,19 @@
 namespace quillmere {
 namespace {
 
+using test_support::mode_of;
+using test_support::slurp;
+using test_support::TempDir;
+
 namespace fs = std::filesystem;
 using brackfern::JsonError;
 
 constexpr const char* kNodeId = "6f1c2b7e-3d4a-4c5b-9e8f-0a1b2c3d4e5f";
 constexpr const char* kSeed = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "zzv-state-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-  [[nodiscard]] const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void spit(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
-}
-
-mode_t mode_of(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0);
-  return st.st_mode & 07777;
 }
 
 std::vector<std::string> names_in(const fs::path& dir) {

@@ -181,6 +181,31 @@ TEST_F(StateFileCli, KillingASavingCommandAtRandomMomentsNeverLeavesABrokenState
 
 // The one slow test: a mutating command waits the full ten seconds for a
 // held lock, then gives up without touching the state.
+// Commands that change one state file at the same time take turns: every
+// refusal each of them recorded is in the log, and the chain still verifies.
+TEST_F(StateFileCli, ConcurrentChangingCommandsLoseNoEvents) {
+  ASSERT_EQ(run({"node", "init"}).status, 0);
+  constexpr int kCommands = 8;
+  std::vector<CliRun> results(kCommands);
+  {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kCommands; ++i) {
+      threads.emplace_back([this, &results, i] { results[static_cast<std::size_t>(i)] = run({"enroll", "revoke"}); });
+    }
+    for (std::thread& thread : threads) thread.join();
+  }
+  for (const CliRun& result : results) {
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "Error: \"revoke refused: cannot revoke: node is not currently enrolled or pending\"\n");
+  }
+  const CliRun verify = run({"audit", "verify"});
+  EXPECT_EQ(verify.status, 0);
+  EXPECT_TRUE(verify.out.starts_with("audit chain verifies: 8 events, head blake3:")) << verify.out;
+  const CliRun status = run({"node", "status"});
+  EXPECT_NE(status.out.find("audit_sequence:  8\n"), std::string::npos) << status.out;
+}
+
 TEST_F(StateFileCli, AMutatingCommandWaitsForTheLockThenFailsWhileAReaderGoesThrough) {
   ASSERT_EQ(run({"node", "init"}).status, 0);
   const auto before = sandbox().read_file("node-state.json");

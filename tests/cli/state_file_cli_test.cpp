@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -152,7 +153,20 @@ TEST_F(StateFileCli, KillingASavingCommandAtRandomMomentsNeverLeavesABrokenState
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("random seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> delay_us(0, 5000);
+  // Kill within the time one run takes on this machine, so that the kills
+  // land mid-way whether saving is slow (fsync on a disk) or fast (tmpfs).
+  std::vector<long> run_us;
+  for (int i = 0; i < 5; ++i) {
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = spawn_quietly({"node", "init", "--force", "--state", state});
+    ASSERT_GT(pid, 0);
+    int wait_status = 0;
+    ASSERT_EQ(::waitpid(pid, &wait_status, 0), pid);
+    run_us.push_back(static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count()));
+  }
+  std::sort(run_us.begin(), run_us.end());
+  std::uniform_int_distribution<long> delay_us(0, run_us[2]);
 
   int killed_before_exit = 0;
   for (int round = 0; round < 200; ++round) {

@@ -1,6 +1,7 @@
 #include <quillmere/engine/file_io.hpp>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace quillmere {
@@ -63,14 +65,33 @@ class Descriptor {
   int fd_;
 };
 
-std::expected<void, OsError> write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+// Writes every piece in order, IOV_MAX pieces per system call at most, and
+// resumes after short writes.
+std::expected<void, OsError> write_all(int fd, std::span<const std::string_view> pieces) {
+  constexpr std::size_t kMaxPiecesPerCall = IOV_MAX;
+  std::vector<iovec> batch;
+  batch.reserve(std::min(pieces.size(), kMaxPiecesPerCall));
+  std::size_t next = 0;
+  std::size_t offset_in_next = 0;  // bytes of pieces[next] already written
+  while (next < pieces.size()) {
+    batch.clear();
+    for (std::size_t i = next; i < pieces.size() && batch.size() < kMaxPiecesPerCall; ++i) {
+      const std::string_view piece = i == next ? pieces[i].substr(offset_in_next) : pieces[i];
+      if (!piece.empty()) batch.push_back(iovec{const_cast<char*>(piece.data()), piece.size()});
+    }
+    if (batch.empty()) break;
+    const ssize_t written = ::writev(fd, batch.data(), static_cast<int>(batch.size()));
     if (written < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(OsError::from_errno(errno));
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    auto remaining = static_cast<std::size_t>(written);
+    while (next < pieces.size() && remaining >= pieces[next].size() - offset_in_next) {
+      remaining -= pieces[next].size() - offset_in_next;
+      offset_in_next = 0;
+      ++next;
+    }
+    offset_in_next += remaining;
   }
   return {};
 }
@@ -84,10 +105,10 @@ std::expected<void, OsError> sync_directory(const std::string& directory) {
 }
 
 // Plain truncate-and-write, for targets that are not regular files.
-std::expected<void, OsError> write_in_place(const std::string& target, std::string_view bytes) {
+std::expected<void, OsError> write_in_place(const std::string& target, std::span<const std::string_view> pieces) {
   Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
   if (file.get() < 0) return std::unexpected(OsError::from_errno(errno));
-  if (auto written = write_all(file.get(), bytes); !written) return written;
+  if (auto written = write_all(file.get(), pieces); !written) return written;
   if (file.close() != 0) return std::unexpected(OsError::from_errno(errno));
   return {};
 }
@@ -96,8 +117,9 @@ std::expected<void, OsError> write_in_place(const std::string& target, std::stri
 
 namespace detail {
 
-std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
-                                                   FileSecrecy secrecy, const BeforeRename& before_rename) {
+std::expected<void, OsError> write_file_atomically(const std::string& path,
+                                                   std::span<const std::string_view> pieces, FileSecrecy secrecy,
+                                                   const BeforeRename& before_rename) {
   const std::string target = resolve_final_symlinks(path);
   const std::string directory = directory_of(target);
 
@@ -107,7 +129,7 @@ std::expected<void, OsError> write_file_atomically(const std::string& path, std:
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) return std::unexpected(OsError::from_errno(EISDIR));
   // A device or a pipe is written into, never replaced by a regular file.
-  if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target, bytes);
+  if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target, pieces);
   if (exists && S_ISREG(existing.st_mode)) {
     mode = existing.st_mode & 07777;
   } else {
@@ -129,7 +151,7 @@ std::expected<void, OsError> write_file_atomically(const std::string& path, std:
     [[maybe_unused]] const int ignored = ::fchown(file.get(), existing.st_uid, existing.st_gid);
   }
   if (::fchmod(file.get(), mode) != 0) return fail(OsError::from_errno(errno));
-  if (auto written = write_all(file.get(), bytes); !written) return fail(written.error());
+  if (auto written = write_all(file.get(), pieces); !written) return fail(written.error());
   if (::fsync(file.get()) != 0) return fail(OsError::from_errno(errno));
   if (file.close() != 0) return fail(OsError::from_errno(errno));
   if (before_rename) {
@@ -143,7 +165,12 @@ std::expected<void, OsError> write_file_atomically(const std::string& path, std:
 
 std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
                                                    FileSecrecy secrecy) {
-  return detail::write_file_atomically(path, bytes, secrecy, nullptr);
+  return detail::write_file_atomically(path, std::span<const std::string_view>(&bytes, 1), secrecy, nullptr);
+}
+
+std::expected<void, OsError> write_file_atomically(const std::string& path, std::span<const std::string_view> pieces,
+                                                   FileSecrecy secrecy) {
+  return detail::write_file_atomically(path, pieces, secrecy, nullptr);
 }
 
 }  // namespace quillmere

@@ -220,7 +220,9 @@ namespace detail {
 std::expected<void, std::string> save_state(const NodeState& state, const std::string& path,
                                             const BeforeRename& before_rename) {
   std::string text = state_file_text(state);
-  auto written = write_file_atomically(path, text, FileSecrecy::Secret, before_rename);
+  const std::string_view piece = text;
+  auto written = write_file_atomically(path, std::span<const std::string_view>(&piece, 1), FileSecrecy::Secret,
+                                       before_rename);
   OPENSSL_cleanse(text.data(), text.size());  // the text holds the seed
   if (!written) return std::unexpected("writing node state to " + path + ": " + written.error().display());
   return {};

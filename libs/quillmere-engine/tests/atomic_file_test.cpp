@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,12 +75,25 @@ TEST(WriteFileAtomically, SymbolicLinkKeepsPointingAtTheReplacedTarget) {
   EXPECT_EQ(entries_in(dir.path() / "real"), 1u);
 }
 
+TEST(WriteFileAtomically, PiecesAreWrittenInOrderPastTheSystemsPieceLimit) {
+  TempDir dir;
+  const std::string path = dir.file("pieces.json");
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) texts.push_back(i % 7 == 0 ? "" : std::to_string(i) + ",");
+  const std::vector<std::string_view> pieces(texts.begin(), texts.end());
+  std::string joined;
+  for (const std::string& text : texts) joined += text;
+  ASSERT_TRUE(write_file_atomically(path, pieces, FileSecrecy::Secret));
+  EXPECT_EQ(slurp(path), joined);
+}
+
 TEST(WriteFileAtomically, FailureBeforeRenameLeavesTheOldFileAndNoTemporary) {
   TempDir dir;
   const std::string path = dir.file("state.json");
   { std::ofstream(path) << "old complete document"; }
   std::string seen_temporary;
-  auto result = detail::write_file_atomically(path, "new document", FileSecrecy::Secret,
+  const std::string_view content = "new document";
+  auto result = detail::write_file_atomically(path, std::span<const std::string_view>(&content, 1), FileSecrecy::Secret,
                                               [&](const std::string& temporary) -> std::expected<void, OsError> {
                                                 seen_temporary = temporary;
                                                 // The new bytes are complete on disk before the swap.

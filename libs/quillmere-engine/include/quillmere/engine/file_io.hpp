@@ -3,6 +3,7 @@
 #include <expected>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -44,13 +45,20 @@ enum class FileSecrecy {
 // left behind and the old file is intact.
 [[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
                                                                  FileSecrecy secrecy);
+// The same for content given as consecutive pieces, written with as few
+// system calls as the pieces allow (writev), so that a caller never has to
+// join a large document into one buffer first.
+[[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path,
+                                                                 std::span<const std::string_view> pieces,
+                                                                 FileSecrecy secrecy);
 
 namespace detail {
 // The same with a seam for tests: `before_rename` runs after the temporary
 // file is complete and synced, just before it replaces the target; an error
 // from it aborts the write as any system failure would.
 using BeforeRename = std::function<std::expected<void, OsError>(const std::string& temporary_path)>;
-[[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
+[[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path,
+                                                                 std::span<const std::string_view> pieces,
                                                                  FileSecrecy secrecy,
                                                                  const BeforeRename& before_rename);
 }  // namespace detail

@@ -1,12 +1,17 @@
 #include <quillmere/engine/file_io.hpp>
 
-#include <cerrno>
+#include <brackfern/crypto/content_hash.hpp>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -14,6 +19,9 @@
 
 namespace quillmere {
 namespace {
+
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr std::size_t kTemporaryRandomChars = 6;  // mkstemp's XXXXXX
 
 std::string directory_of(const std::string& path) {
   const auto slash = path.find_last_of('/');
@@ -25,22 +33,6 @@ std::string directory_of(const std::string& path) {
 std::string base_name_of(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Follows symbolic links at `path` (not in its directories) so that the file
-// they point to is the one replaced, as an in-place overwrite would have done.
-// A dangling link resolves to the file it names; a loop stops where it is.
-std::string resolve_final_symlinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    std::vector<char> buffer(PATH_MAX + 1);
-    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
-    if (length <= 0) break;
-    std::string link(buffer.data(), static_cast<std::size_t>(length));
-    path = (link.front() == '/') ? link : directory_of(path) + "/" + link;
-  }
-  return path;
 }
 
 mode_t current_umask() {
@@ -104,6 +96,15 @@ std::expected<void, OsError> sync_directory(const std::string& directory) {
   return {};
 }
 
+// Opens `target` for writing without truncating it, and closes it again:
+// nothing about the file changes.
+std::expected<void, OsError> check_writable(const std::string& target) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(OsError::from_errno(errno));
+  ::close(fd);
+  return {};
+}
+
 // Plain truncate-and-write, for targets that are not regular files.
 std::expected<void, OsError> write_in_place(const std::string& target, std::span<const std::string_view> pieces) {
   Descriptor file(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
@@ -115,12 +116,81 @@ std::expected<void, OsError> write_in_place(const std::string& target, std::span
 
 }  // namespace
 
+// Linux gives up after following this many links in one lookup.
+constexpr int kMaxLinksFollowed = 40;
+
+std::expected<std::string, OsError> resolve_write_target(const std::string& path) {
+  std::string current = path;
+  for (int followed = 0;; ++followed) {
+    struct stat st {};
+    // Anything but a link (nothing there, a missing directory) is left to
+    // the write itself to report.
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    if (followed == kMaxLinksFollowed) return std::unexpected(OsError::from_errno(ELOOP));
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = ::readlink(current.c_str(), buffer.data(), buffer.size() - 1);
+    if (length < 0) return std::unexpected(OsError::from_errno(errno));
+    const std::string link(buffer.data(), static_cast<std::size_t>(length));
+    current = (!link.empty() && link.front() == '/') ? link : directory_of(current) + "/" + link;
+  }
+}
+
+std::expected<std::string, OsError> canonical_file_path(const std::string& path) {
+  auto target = resolve_write_target(path);
+  if (!target) return target;
+  const std::unique_ptr<char, decltype(&std::free)> directory(::realpath(directory_of(*target).c_str(), nullptr),
+                                                              &std::free);
+  if (!directory) return std::unexpected(OsError::from_errno(errno));
+  const std::string_view resolved(directory.get());
+  return std::string(resolved) + (resolved == "/" ? "" : "/") + base_name_of(*target);
+}
+
+std::string companion_stem(std::string_view name, std::size_t extra_bytes) {
+  if (name.size() + extra_bytes <= kMaxFileNameBytes) return std::string(name);
+  constexpr std::size_t kHashDigits = 16;
+  const std::size_t room = kMaxFileNameBytes - kHashDigits - 1;  // for the kept bytes and the extra ones
+  std::size_t keep = extra_bytes < room ? room - extra_bytes : 0;
+  // Never cut a character in two: back up to the start of one.
+  while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  const std::string digest = brackfern::blake3_hash(name).to_hex();
+  return std::string(name.substr(0, keep)) + "~" + digest.substr(0, kHashDigits);
+}
+
+std::string temporary_name_prefix(std::string_view name) {
+  return "." + companion_stem(name, 1 + kTemporaryMark.size() + kTemporaryRandomChars) + std::string(kTemporaryMark);
+}
+
+std::size_t remove_stale_temporaries(const std::string& path) {
+  auto target = resolve_write_target(path);
+  if (!target) return 0;
+  const std::string prefix = temporary_name_prefix(base_name_of(*target));
+  const auto close_directory = [](DIR* open) { ::closedir(open); };
+  const std::unique_ptr<DIR, decltype(close_directory)> directory(::opendir(directory_of(*target).c_str()),
+                                                                  close_directory);
+  if (!directory) return 0;
+  const auto is_random_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+  };
+  std::size_t removed = 0;
+  while (const dirent* entry = ::readdir(directory.get())) {
+    const std::string_view name(entry->d_name);
+    if (name.size() != prefix.size() + kTemporaryRandomChars || !name.starts_with(prefix)) continue;
+    if (!std::ranges::all_of(name.substr(prefix.size()), is_random_char)) continue;
+    struct stat st {};
+    const int dir_fd = ::dirfd(directory.get());
+    if (::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::unlinkat(dir_fd, entry->d_name, 0) == 0) ++removed;
+  }
+  return removed;
+}
+
 namespace detail {
 
-std::expected<void, OsError> write_file_atomically(const std::string& path,
-                                                   std::span<const std::string_view> pieces, FileSecrecy secrecy,
-                                                   const BeforeRename& before_rename) {
-  const std::string target = resolve_final_symlinks(path);
+std::expected<void, OsError> write_file_atomically(const std::string& path, std::span<const std::string_view> pieces,
+                                                   FileSecrecy secrecy, const BeforeRename& before_rename) {
+  const auto resolved = resolve_write_target(path);
+  if (!resolved) return std::unexpected(resolved.error());
+  const std::string& target = *resolved;
   const std::string directory = directory_of(target);
 
   // The permission bits the finished file must have.
@@ -131,12 +201,16 @@ std::expected<void, OsError> write_file_atomically(const std::string& path,
   // A device or a pipe is written into, never replaced by a regular file.
   if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target, pieces);
   if (exists && S_ISREG(existing.st_mode)) {
+    // A rename needs only the directory's permission; writing into the
+    // file needs the file's. Ask for the latter, as writing in place would
+    // (root passes, a read-only file refuses everyone else).
+    if (auto writable = check_writable(target); !writable) return writable;
     mode = existing.st_mode & 07777;
   } else {
     mode = secrecy == FileSecrecy::Secret ? mode_t{0600} : (mode_t{0666} & ~current_umask());
   }
 
-  std::string temporary = directory + "/." + base_name_of(target) + ".tmp-XXXXXX";
+  std::string temporary = directory + "/" + temporary_name_prefix(base_name_of(target)) + "XXXXXX";
   // mkstemp creates the file with mode 0600, so a secret is never readable by others, not even briefly.
   Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
   if (file.get() < 0) return std::unexpected(OsError::from_errno(errno));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <functional>
 #include <optional>
@@ -37,12 +38,49 @@ enum class FileSecrecy {
   Secret,  // a new file gets 0600
 };
 
+// The file a write to `path` lands in: symbolic links at `path` itself are
+// followed, as an open for writing would follow them, and a dangling one
+// names the file it would create. More links than the system follows (a loop
+// among them) is the system's ELOOP, as a write through them would fail.
+// Links in the directories are left as written.
+[[nodiscard]] std::expected<std::string, OsError> resolve_write_target(const std::string& path);
+
+// One absolute name for the file that `path` names, however it is spelled:
+// the write target with its directory resolved (links, ".", ".."). The file
+// itself need not exist; its directory must.
+[[nodiscard]] std::expected<std::string, OsError> canonical_file_path(const std::string& path);
+
+// The longest file name a directory entry may hold on the file systems we
+// write to.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// A name to build a companion file's name from (a temporary, a lock) that
+// adds `extra_bytes` to it: `name` itself when the result fits in
+// kMaxFileNameBytes, otherwise a shortened form that does, the same for the
+// same name: its leading bytes (cut between UTF-8 characters), "~" and 16 hex
+// digits of a hash of the whole name.
+[[nodiscard]] std::string companion_stem(std::string_view name, std::size_t extra_bytes);
+
+// The name (without the directory) of the temporaries that writes of a file
+// called `name` use, up to the six random characters mkstemp fills in:
+// ".<name>.tmp-" for every name that leaves room for them.
+[[nodiscard]] std::string temporary_name_prefix(std::string_view name);
+
+// Removes the temporaries that earlier writes of `path` left beside its
+// target (a killed writer, a failed clean-up). Only regular files whose names
+// are exactly such a temporary's are touched. A write of the same file that is
+// under way at the same time would lose its temporary, so call this only
+// while holding that file's lock. Best effort: returns how many were removed.
+std::size_t remove_stale_temporaries(const std::string& path);
+
 // Replaces the file at `path` with `bytes` so that the path always holds
 // either the old or the new complete content: a temporary file in the same
 // directory is written, fsync'd and renamed over the target, then the
 // directory is fsync'd. A symbolic link at `path` is followed (its target is
-// replaced). An existing file keeps its permission bits. On failure nothing is
-// left behind and the old file is intact.
+// replaced; see resolve_write_target). An existing file keeps its permission
+// bits, and is replaced only if the caller may write into it: otherwise the
+// error is the one writing into it would give (Permission denied). On
+// failure nothing is left behind and the old file is intact.
 [[nodiscard]] std::expected<void, OsError> write_file_atomically(const std::string& path, std::string_view bytes,
                                                                  FileSecrecy secrecy);
 // The same for content given as consecutive pieces, written with as few

@@ -52,18 +52,17 @@ std::expected<StateLock, LockError> StateLock::acquire(const std::string& state_
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::unexpected(LockError(OsError::from_errno(errno)));
     int error_number = 0;
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (error_number = errno) == EINTR) {
-    }
-    if (error_number == 0) {
-      if (still_the_lock_file(fd, lock_path)) {
-        StateLock lock(fd, lock_path, std::move(*resolved));
-        remove_stale_temporaries(lock.state_path_);
-        return lock;
-      }
-      ::close(fd);  // the holder before us removed it: lock the file that is there now
-      continue;
+    do {
+      error_number = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    } while (error_number == EINTR);
+    if (error_number == 0 && still_the_lock_file(fd, lock_path)) {
+      StateLock lock(fd, lock_path, std::move(*resolved));
+      remove_stale_temporaries(lock.state_path_);
+      return lock;
     }
     ::close(fd);
+    // Locked, but the holder before us had removed that file: lock the one there now.
+    if (error_number == 0) continue;
     if (error_number != EWOULDBLOCK) return std::unexpected(LockError(OsError::from_errno(error_number)));
     if (std::chrono::steady_clock::now() >= deadline) return std::unexpected(LockError(LockTimedOut{}));
     std::this_thread::sleep_for(kPollInterval);

@@ -6,6 +6,7 @@
 #include "temp_files.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -415,6 +417,30 @@ TEST(StateLock, TheLockFileStaysOnlyBesideAStateFile) {
     { ASSERT_TRUE(StateLock::acquire(dir.file(c.state), std::chrono::milliseconds(0))); }
     EXPECT_EQ(fs::exists(dir.path() / (c.state + ".lock")), c.kept);
   }
+}
+
+// Holders that remove the lock file on release (there is no state file)
+// still keep one another out, and the last one leaves nothing behind.
+TEST(StateLock, HoldersThatRemoveTheLockFileStillExcludeOneAnother) {
+  TempDir dir;
+  const std::string state = dir.file("never-written.json");
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 25; ++round) {
+        auto lock = StateLock::acquire(state, std::chrono::seconds(10));
+        if (!lock) continue;
+        if (inside.fetch_add(1) != 0) ++overlaps;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        inside.fetch_sub(1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(entries_in(dir.path()), 0u);
 }
 
 TEST(StateLock, AStatePathThatDoesNotResolveIsAnOsErrorAndCreatesNothing) {

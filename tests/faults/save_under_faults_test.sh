@@ -126,6 +126,7 @@ for ((run = 1; run <= runs; run++)); do
   for name in "${names[@]}"; do controls+=(-c "enable_random name=$name,probability=$probability"); done
 
   cp node-state.json state.before
+  cp spare.json spare.before
   fiu-run -x -f "" "${controls[@]}" "${launch[@]}" "${command[@]}" >run.out 2>run.err
   status=$?
   what="${command[*]} (p=$probability, writes fail: $writes_fail)"
@@ -134,6 +135,10 @@ for ((run = 1; run <= runs; run++)); do
     0)
       succeeded=$((succeeded + 1))
       [ -s run.err ] && fail "$what: status 0 but standard error says: $(cat run.err)"
+      # Every command here writes a new file when it succeeds.
+      written=node-state.json before=state.before
+      [ "${command[0]}" = dev-cp ] && written=spare.json before=spare.before
+      cmp -s "$written" "$before" && fail "$what: status 0 but $written was not written"
       ;;
     1)
       failed=$((failed + 1))

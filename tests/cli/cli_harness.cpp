@@ -56,8 +56,15 @@ void set_nonblocking(int fd) {
 }
 
 // Child side between fork and exec: only async-signal-safe calls.
-[[noreturn]] void exec_child(const char* binary, char* const* argv, const char* dir, const Stdin& input, Pipe& in,
-                             Pipe& out, Pipe& err) {
+// Points `fd` at `file` opened for writing, or at the pipe's write end.
+bool redirect_output(int fd, const std::string& file, const Pipe& pipe) {
+  if (file.empty()) return ::dup2(pipe.write_end, fd) >= 0;
+  const int opened = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return opened >= 0 && ::dup2(opened, fd) >= 0;
+}
+
+[[noreturn]] void exec_child(const char* binary, char* const* argv, const char* dir, const Stdin& input,
+                             const Launch& launch, Pipe& in, Pipe& out, Pipe& err) {
   // The test process ignores SIGPIPE (see below); the program must not
   // inherit that.
   struct sigaction default_action {};
@@ -72,8 +79,12 @@ void set_nonblocking(int fd) {
   } else if (::dup2(in.read_end, 0) < 0) {
     ::_exit(125);
   }
-  if (::dup2(out.write_end, 1) < 0 || ::dup2(err.write_end, 2) < 0) ::_exit(125);
-  ::execv(binary, argv);
+  if (!redirect_output(1, launch.out_file, out) || !redirect_output(2, launch.err_file, err)) ::_exit(125);
+  if (launch.wrapper.empty()) {
+    ::execv(binary, argv);
+  } else {
+    ::execvp(argv[0], argv);
+  }
   ::_exit(127);
 }
 
@@ -150,9 +161,9 @@ std::string CliSandbox::path(std::string_view name) const {
   return (dir_ / name).string();
 }
 
-CliRun CliSandbox::run(const std::vector<std::string>& args, const Stdin& input) const {
+CliRun CliSandbox::run(const std::vector<std::string>& args, const Stdin& input, const Launch& launch) const {
   const std::string binary = cli_binary();
-  std::vector<std::string> words;
+  std::vector<std::string> words = launch.wrapper;
   words.push_back(binary);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -165,7 +176,7 @@ CliRun CliSandbox::run(const std::vector<std::string>& args, const Stdin& input)
   Pipe err;
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  if (pid == 0) exec_child(binary.c_str(), argv.data(), dir.c_str(), input, in, out, err);
+  if (pid == 0) exec_child(binary.c_str(), argv.data(), dir.c_str(), input, launch, in, out, err);
 
   in.close_read();
   out.close_write();

@@ -48,6 +48,16 @@ struct Stdin {
   static Stdin from_file(std::string path) { return Stdin{{}, false, std::move(path)}; }
 };
 
+// Where the program's standard output and error go, and what starts it.
+struct Launch {
+  // When set, descriptor 1 (2) is this file opened for writing instead of a
+  // pipe, e.g. "/dev/full"; CliRun::out (err) then stays empty.
+  std::string out_file;
+  std::string err_file;
+  // Words run in front of the binary (looked up on PATH), e.g. {"fiu-run", "-x", ...}.
+  std::vector<std::string> wrapper;
+};
+
 // The path of the binary under test.
 [[nodiscard]] std::string cli_binary();
 // The directory holding the tests' data files.
@@ -68,7 +78,8 @@ class CliSandbox {
 
   // Runs the binary with `args` (without the program name) in the sandbox.
   // Standard input is empty (end of input at once) unless given.
-  [[nodiscard]] CliRun run(const std::vector<std::string>& args, const Stdin& input = Stdin{}) const;
+  [[nodiscard]] CliRun run(const std::vector<std::string>& args, const Stdin& input = Stdin{},
+                           const Launch& launch = Launch{}) const;
 
   // Writes `bytes` to `name` (creating parent directories).
   void write_file(std::string_view name, std::string_view bytes) const;
@@ -86,8 +97,9 @@ class CliSandbox {
 class CliTest : public ::testing::Test {
  protected:
   [[nodiscard]] CliSandbox& sandbox() { return sandbox_; }
-  [[nodiscard]] CliRun run(const std::vector<std::string>& args, const Stdin& input = Stdin{}) const {
-    return sandbox_.run(args, input);
+  [[nodiscard]] CliRun run(const std::vector<std::string>& args, const Stdin& input = Stdin{},
+                           const Launch& launch = Launch{}) const {
+    return sandbox_.run(args, input, launch);
   }
 
  private:

@@ -62,8 +62,14 @@ TEST(CommandTree, ParsesEveryLeafWithItsArguments) {
       {{"dev-cp", "bundle", "--key", "k", "--offer", "o", "--node-id", "n", "--version", "010", "--services", "s",
         "--out", "b"},
        DevCpBundle{"k", "o", "n", 10, "s", "b"}},
-      // A value may start with a dash when it follows its option.
-      {{"node", "status", "--state", "-odd-name"}, NodeStatus{"-odd-name"}},
+      // A value that starts with a dash is given after '='; a lone dash is a value as it is.
+      {{"node", "status", "--state=-odd-name"}, NodeStatus{"-odd-name"}},
+      {{"node", "init", "--state=--force"}, NodeInit{"--force", std::nullopt, false}},
+      {{"node", "status", "--state", "-"}, NodeStatus{"-"}},
+      // Paths may hold any bytes; identifiers that are UTF-8 pass as they are.
+      {{"node", "status", "--state", "st\xFF.json"}, NodeStatus{"st\xFF.json"}},
+      {{"dev-cp", "keygen", "--control-plane-id", "Z\xC3\xBCrich", "--out", "k\xFE"},
+       DevCpKeygen{"Z\xC3\xBCrich", "k\xFE"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(joined(c.args));
@@ -115,7 +121,8 @@ TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
        "BUNDLE is required",
        "Usage: zidazavavide bundle apply [OPTIONS] BUNDLE"},
       {bundle_with_version("1.5"), version_message("1.5"), bundle_usage},
-      {bundle_with_version("-1"), version_message("-1"), bundle_usage},
+      {bundle_with_version("-1"),
+       "the option '--version <VERSION>' needs a value; to give it '-1', write '--version=-1'", bundle_usage},
       {bundle_with_version("+3"), version_message("+3"), bundle_usage},
       {bundle_with_version("0x10"), version_message("0x10"), bundle_usage},
       {bundle_with_version("18446744073709551616"), version_message("18446744073709551616"), bundle_usage},
@@ -130,10 +137,10 @@ TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
        "--control-plane-id is required",
        "Usage: zidazavavide dev-cp keygen [OPTIONS]"},
       {{"node", "init", "--force=false"},
-       "force was given a disallowed flag override",
+       "the flag '--force' takes no value; write '--force' alone",
        "Usage: zidazavavide node init [OPTIONS]"},
       {{"node", "init", "--force="},
-       "The following argument was not expected: ",
+       "the flag '--force' takes no value; write '--force' alone",
        "Usage: zidazavavide node init [OPTIONS]"},
       {{"node", "status", "a", "b", "c"},
        "The following arguments were not expected: a b c",
@@ -141,9 +148,11 @@ TEST_F(UsageErrors, EndWithStatusTwoAndTouchNothing) {
       {{"node", "init", "status"},
        "The following argument was not expected: status",
        "Usage: zidazavavide node init [OPTIONS]"},
-      {{"node", "status", "--state"}, "--state: 1 required STATE missing", "Usage: zidazavavide node status [OPTIONS]"},
+      {{"node", "status", "--state"},
+       "the option '--state <STATE>' needs a value",
+       "Usage: zidazavavide node status [OPTIONS]"},
       {{"enroll", "approve", "-y"},
-       "The following argument was not expected: -y",
+       "The following argument was not expected: -y; did you mean '--yes'?",
        "Usage: zidazavavide enroll approve [OPTIONS]"},
       {{"bogus"}, "The following argument was not expected: bogus", "Usage: zidazavavide [OPTIONS] SUBCOMMAND"},
       {{"--version"}, "The following argument was not expected: --version", "Usage: zidazavavide [OPTIONS] SUBCOMMAND"},

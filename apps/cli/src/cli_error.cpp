@@ -1,6 +1,7 @@
 #include "cli_error.hpp"
 
 #include <brackfern/contracts/debug_quote.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
 #include <type_traits>
 
@@ -36,7 +37,9 @@ std::string CliError::debug() const {
       [](const auto& e) -> std::string {
         using T = std::decay_t<decltype(e)>;
         if constexpr (std::is_same_v<T, TextMessage>) {
-          return brackfern::debug_quote(e.text);
+          // A path in the message may hold any bytes; it is shown as a lossy
+          // UTF-8 decoder would read it, never byte by byte.
+          return brackfern::debug_quote(brackfern::to_utf8_lossy(e.text));
         } else {
           return e.debug();
         }

@@ -43,7 +43,7 @@ class CliError {
   // an OS error as "message (os error N)"; node and core errors by message().
   [[nodiscard]] std::string display() const;
   // The debug form printed after "Error: ":
-  //   text   "quoted text"
+  //   text   "quoted text" (invalid UTF-8 shown as U+FFFD, see to_utf8_lossy)
   //   JSON   Error("message", line: L, column: C)
   //   OS     Os { code: 2, kind: NotFound, message: "No such file or directory" }
   //   node   e.g. InvalidKeyMaterial("...")     core   e.g. Validation("...")

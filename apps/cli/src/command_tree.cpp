@@ -1,8 +1,11 @@
 #include "command_tree.hpp"
 
 #include <CLI/CLI.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -66,6 +69,68 @@ std::vector<std::string> with_empty_values_split(const std::vector<std::string>&
   return words;
 }
 
+// The number of single-byte edits (insertion, deletion, substitution, or
+// swapping two neighbours) that turn `a` into `b`.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t substitution = d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1);
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, substitution});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string_view without_dashes(std::string_view word) {
+  while (word.starts_with('-')) word.remove_prefix(1);
+  return word;
+}
+
+// The one candidate that `word` most likely meant to be: the same name with
+// other dashes, a name it begins, or one at most a third of its length of
+// edits away (one edit for short names). Nothing when two are equally near
+// or the word already is a candidate (then it is misplaced, not mistyped).
+std::optional<std::string> nearest(const std::string& word, const std::vector<std::string>& candidates) {
+  const std::string_view typed = without_dashes(std::string_view(word).substr(0, word.find('=')));
+  std::optional<std::string> best;
+  std::size_t best_score = SIZE_MAX;
+  bool tied = false;
+  for (const std::string& candidate : candidates) {
+    if (candidate == word) return std::nullopt;
+    const std::string_view name = without_dashes(candidate);
+    std::size_t score = edit_distance(typed, name);
+    if (!typed.empty() && name.starts_with(typed)) score = std::min<std::size_t>(score, 1);
+    if (typed == name) score = 0;
+    if (score > std::max<std::size_t>(1, name.size() / 3)) continue;
+    if (score < best_score) {
+      best = candidate;
+      best_score = score;
+      tied = false;
+    } else if (score == best_score) {
+      tied = true;
+    }
+  }
+  return tied ? std::nullopt : best;
+}
+
+// "; did you mean 'status'?" for the first word with a near candidate
+// (naming that word when there are several), or nothing.
+std::string suggestion_for(const std::vector<std::string>& words,
+                           const std::function<std::vector<std::string>(const std::string&)>& candidates_for) {
+  for (const std::string& word : words) {
+    if (const auto near = nearest(word, candidates_for(word))) {
+      return "; did you mean '" + *near + "'" + (words.size() == 1 ? "" : " for '" + word + "'") + "?";
+    }
+  }
+  return {};
+}
+
 // CLI11's own message lists the unexpected words last to first; this one
 // keeps the order in which they were given.
 std::string extras_message(const std::vector<std::string>& words) {
@@ -92,11 +157,28 @@ ParseExit usage_error(const CLI::App& app, const std::string& what) {
   return ParseExit{2, {}, what + "\n" + CLI::Formatter().make_usage(&app, path_of(app)) + kHelpHint};
 }
 
+std::vector<const CLI::App*> children_of(const CLI::App& app) {
+  return app.get_subcommands([](const CLI::App*) { return true; });
+}
+
 const CLI::App* find_child(const CLI::App& app, const std::string& name) {
-  for (const CLI::App* child : app.get_subcommands([](const CLI::App*) { return true; })) {
+  for (const CLI::App* child : children_of(app)) {
     if (child->get_name() == name) return child;
   }
   return nullptr;
+}
+
+std::vector<std::string> child_names(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::App* child : children_of(app)) names.push_back(child->get_name());
+  return names;
+}
+
+// What a word after an option is when it cannot be that option's value:
+// anything that begins with '-' and is longer than one character, so that
+// `--state --force` never names a file "--force". A lone "-" is a value.
+bool looks_like_an_option(const std::string& word) {
+  return word.size() > 1 && word.front() == '-';
 }
 
 // Holds the CLI11 tree and the storage its options write into. Built afresh
@@ -115,17 +197,35 @@ class CommandTree {
     CLI::App* app = nullptr;
     std::vector<std::string> topics;
   };
+  // A long option of a leaf as the tree declares it. A flag has no value name.
+  struct Argument {
+    const CLI::App* leaf = nullptr;
+    std::string name;        // "--state"
+    std::string value_name;  // "STATE"; empty for a flag
+    bool text = false;       // its value must be valid UTF-8
+    const CLI::Option* option = nullptr;
+
+    [[nodiscard]] bool is_flag() const { return value_name.empty(); }
+    // The argument as the command line spells it: "--state <STATE>", "--force".
+    [[nodiscard]] std::string spelled() const { return is_flag() ? name : name + " <" + value_name + ">"; }
+  };
+  enum class ValueKind { Path, Text };
 
   CLI::App& add_group(CLI::App& parent, const std::string& name, const std::string& about);
   CLI::App& add_leaf(CLI::App& group, const std::string& name, const std::string& about, Take take);
   void add_help_command(CLI::App& group);
-  static void add_state(CLI::App& leaf, std::string& state);
-  static void add_switch(CLI::App& leaf, const std::string& name, bool& target);
-  static CLI::Option* add_value(CLI::App& leaf, const std::string& name, const std::string& value_name,
-                                std::string& target);
-  static CLI::Option* add_required(CLI::App& leaf, const std::string& name, const std::string& value_name,
-                                   std::string& target);
+  void add_state(CLI::App& leaf, std::string& state);
+  void add_switch(CLI::App& leaf, const std::string& name, bool& target);
+  CLI::Option* add_value(CLI::App& leaf, const std::string& name, const std::string& value_name, std::string& target,
+                         ValueKind kind = ValueKind::Path);
+  CLI::Option* add_required(CLI::App& leaf, const std::string& name, const std::string& value_name, std::string& target,
+                            ValueKind kind = ValueKind::Path);
 
+  [[nodiscard]] const Argument* find_argument(const CLI::App& app, std::string_view name) const;
+  [[nodiscard]] std::vector<std::string> option_names(const CLI::App& app) const;
+  [[nodiscard]] std::optional<ParseExit> check_option_words(const std::vector<std::string>& args) const;
+  [[nodiscard]] std::optional<ParseExit> check_text_values(const CLI::App& leaf) const;
+  [[nodiscard]] ParseExit unexpected_words(const CLI::App& app, const std::vector<std::string>& words) const;
   [[nodiscard]] const CLI::App& deepest_selected() const;
   [[nodiscard]] bool is_group(const CLI::App& app) const;
   [[nodiscard]] ParseOutcome take_selected() const;
@@ -135,6 +235,7 @@ class CommandTree {
   std::vector<const CLI::App*> groups_;
   std::vector<std::pair<const CLI::App*, Take>> leaves_;
   std::deque<HelpCommand> help_commands_;  // deque: CLI11 holds pointers to the topics
+  std::vector<Argument> arguments_;
 
   NodeInit node_init_;
   std::string node_init_node_id_;
@@ -165,7 +266,7 @@ CommandTree::CommandTree() : root_(kProgramAbout, kProgramName) {
       return command;
     });
     add_state(init, node_init_.state);
-    node_init_node_id_option_ = add_value(init, "--node-id", "NODE_ID", node_init_node_id_);
+    node_init_node_id_option_ = add_value(init, "--node-id", "NODE_ID", node_init_node_id_, ValueKind::Text);
     add_switch(init, "--force", node_init_.force);
 
     CLI::App& status = add_leaf(node, "status", "Print this node's enrollment and committed-bundle status",
@@ -227,13 +328,13 @@ CommandTree::CommandTree() : root_(kProgramAbout, kProgramName) {
   {
     CLI::App& keygen = add_leaf(dev_cp, "keygen", "Generate a fake control-plane signing key",
                                 [this]() -> ParseOutcome { return dev_cp_keygen_; });
-    add_required(keygen, "--control-plane-id", "CONTROL_PLANE_ID", dev_cp_keygen_.control_plane_id);
+    add_required(keygen, "--control-plane-id", "CONTROL_PLANE_ID", dev_cp_keygen_.control_plane_id, ValueKind::Text);
     add_required(keygen, "--out", "OUT", dev_cp_keygen_.out);
 
     CLI::App& offer =
         add_leaf(dev_cp, "offer", "Mint a signed enrollment offer", [this]() -> ParseOutcome { return dev_cp_offer_; });
     add_required(offer, "--key", "KEY", dev_cp_offer_.key);
-    add_required(offer, "--node-hint", "NODE_HINT", dev_cp_offer_.node_hint);
+    add_required(offer, "--node-hint", "NODE_HINT", dev_cp_offer_.node_hint, ValueKind::Text);
     add_required(offer, "--out", "OUT", dev_cp_offer_.out);
 
     CLI::App& mint = add_leaf(
@@ -249,7 +350,7 @@ CommandTree::CommandTree() : root_(kProgramAbout, kProgramName) {
         });
     add_required(mint, "--key", "KEY", dev_cp_bundle_.key);
     add_required(mint, "--offer", "OFFER", dev_cp_bundle_.offer);
-    add_required(mint, "--node-id", "NODE_ID", dev_cp_bundle_.node_id);
+    add_required(mint, "--node-id", "NODE_ID", dev_cp_bundle_.node_id, ValueKind::Text);
     add_required(mint, "--version", "VERSION", dev_cp_bundle_version_)
         ->check(CLI::Validator([](std::string& text) { return decimal_u64_problem(text); }, ""));
     add_required(mint, "--services", "SERVICES", dev_cp_bundle_.services);
@@ -281,23 +382,114 @@ void CommandTree::add_help_command(CLI::App& group) {
 
 void CommandTree::add_state(CLI::App& leaf, std::string& state) {
   state = kDefaultState;
-  leaf.add_option("--state", state)->type_name("STATE")->capture_default_str();
+  add_value(leaf, "--state", "STATE", state)->capture_default_str();
 }
 
-// A flag is present or absent: `--force=false` is refused rather than read
-// as "absent" (CLI11 would otherwise accept a value after `=`).
+// A flag is present or absent. `--force=false` never reaches CLI11 (see
+// check_option_words); refusing overrides keeps CLI11 from reading one anyway.
 void CommandTree::add_switch(CLI::App& leaf, const std::string& name, bool& target) {
-  leaf.add_flag(name, target)->disable_flag_override();
+  arguments_.push_back({&leaf, name, {}, false, leaf.add_flag(name, target)->disable_flag_override()});
 }
 
 CLI::Option* CommandTree::add_value(CLI::App& leaf, const std::string& name, const std::string& value_name,
-                                    std::string& target) {
-  return leaf.add_option(name, target)->type_name(value_name);
+                                    std::string& target, ValueKind kind) {
+  CLI::Option* option = leaf.add_option(name, target)->type_name(value_name);
+  arguments_.push_back({&leaf, name, value_name, kind == ValueKind::Text, option});
+  return option;
 }
 
 CLI::Option* CommandTree::add_required(CLI::App& leaf, const std::string& name, const std::string& value_name,
-                                       std::string& target) {
-  return add_value(leaf, name, value_name, target)->required();
+                                       std::string& target, ValueKind kind) {
+  return add_value(leaf, name, value_name, target, kind)->required();
+}
+
+const CommandTree::Argument* CommandTree::find_argument(const CLI::App& app, std::string_view name) const {
+  for (const Argument& argument : arguments_) {
+    if (argument.leaf == &app && argument.name == name) return &argument;
+  }
+  return nullptr;
+}
+
+// The long options `app` accepts, in declaration order, help last.
+std::vector<std::string> CommandTree::option_names(const CLI::App& app) const {
+  std::vector<std::string> names;
+  for (const Argument& argument : arguments_) {
+    if (argument.leaf == &app) names.push_back(argument.name);
+  }
+  names.emplace_back("--help");
+  return names;
+}
+
+// The checks CLI11 cannot make, run over the words before CLI11 sees them,
+// following the subcommands as CLI11 will: a flag given a value (`--yes=true`,
+// `--help=1`, `-h=1`), an option without its value (at the end, or followed
+// by a word that looks like an option), and an option or flag given twice.
+// Words after a bare `--` are positional and left alone.
+std::optional<ParseExit> CommandTree::check_option_words(const std::vector<std::string>& args) const {
+  const CLI::App* app = &root_;
+  std::vector<const Argument*> seen;
+  const auto flag_with_value = [&](const std::string& flag) {
+    return usage_error(*app, "the flag '" + flag + "' takes no value; write '" + flag + "' alone");
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--") break;
+    if (word.starts_with("--")) {
+      const std::size_t equals = word.find('=');
+      const std::string name = word.substr(0, equals);
+      if (name == "--help") {
+        if (equals != std::string::npos) return flag_with_value(name);
+        continue;
+      }
+      const Argument* argument = find_argument(*app, name);
+      if (argument == nullptr) continue;  // not this command's: CLI11 reports it
+      if (std::find(seen.begin(), seen.end(), argument) != seen.end()) {
+        return usage_error(*app, std::string(argument->is_flag() ? "the flag '" : "the option '") +
+                                     argument->spelled() + "' can be given only once");
+      }
+      seen.push_back(argument);
+      if (argument->is_flag()) {
+        if (equals != std::string::npos) return flag_with_value(name);
+        continue;
+      }
+      if (equals != std::string::npos) continue;
+      const std::string needs_value = "the option '" + argument->spelled() + "' needs a value";
+      if (i + 1 == args.size()) return usage_error(*app, needs_value);
+      const std::string& next = args[i + 1];
+      if (looks_like_an_option(next)) {
+        return usage_error(*app, needs_value + "; to give it '" + next + "', write '" + name + "=" + next + "'");
+      }
+      ++i;  // the value, whatever it reads like
+    } else if (word.starts_with("-h") && word.size() > 2) {
+      // `-h=1`, `-hx`: CLI11 would take the -h and print help.
+      return flag_with_value("-h");
+    } else if (!looks_like_an_option(word)) {
+      if (const CLI::App* child = find_child(*app, word)) app = child;
+    }
+  }
+  return std::nullopt;
+}
+
+// Identifiers and other text arguments must be UTF-8; paths may hold any bytes.
+std::optional<ParseExit> CommandTree::check_text_values(const CLI::App& leaf) const {
+  for (const Argument& argument : arguments_) {
+    if (argument.leaf != &leaf || !argument.text) continue;
+    for (const std::string& value : argument.option->results()) {
+      if (!brackfern::is_valid_utf8(value)) {
+        return usage_error(leaf, "the value of '" + argument.spelled() + "' is not valid UTF-8");
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// Words that `app` has no use for, with the nearest subcommand or option
+// when one of them looks like a slip of the keyboard.
+ParseExit CommandTree::unexpected_words(const CLI::App& app, const std::vector<std::string>& words) const {
+  const auto candidates = [&](const std::string& word) {
+    return looks_like_an_option(word) ? option_names(app) : child_names(app);
+  };
+  return usage_error(app, extras_message(words) + suggestion_for(words, candidates));
 }
 
 const CLI::App& CommandTree::deepest_selected() const {
@@ -317,7 +509,11 @@ ParseOutcome CommandTree::run_help(const HelpCommand& help) const {
   const CLI::App* target = help.app->get_parent();
   for (const std::string& topic : help.topics) {
     const CLI::App* next = find_child(*target, topic);
-    if (next == nullptr) return usage_error(*help.app, "the subcommand '" + topic + "' wasn't recognized");
+    if (next == nullptr) {
+      const auto candidates = [&](const std::string&) { return child_names(*target); };
+      return usage_error(*help.app,
+                         "the subcommand '" + topic + "' wasn't recognized" + suggestion_for({topic}, candidates));
+    }
     target = next;
   }
   return ParseExit{0, help_text(*target), {}};
@@ -329,7 +525,9 @@ ParseOutcome CommandTree::run_help(const HelpCommand& help) const {
 ParseOutcome CommandTree::take_selected() const {
   const CLI::App& selected = deepest_selected();
   for (const auto& [leaf, take] : leaves_) {
-    if (leaf == &selected) return take();
+    if (leaf != &selected) continue;
+    if (auto refused = check_text_values(selected)) return *refused;
+    return take();
   }
   for (const HelpCommand& help : help_commands_) {
     if (help.app == &selected) return run_help(help);
@@ -339,6 +537,7 @@ ParseOutcome CommandTree::take_selected() const {
 }
 
 ParseOutcome CommandTree::parse(const std::vector<std::string>& args) {
+  if (auto refused = check_option_words(args)) return *refused;
   const std::vector<std::string> words = with_empty_values_split(args);
   std::vector<std::string> reversed(words.rbegin(), words.rend());  // CLI11 consumes from the back
   try {
@@ -352,14 +551,14 @@ ParseOutcome CommandTree::parse(const std::vector<std::string>& args) {
       // CLI11 checks for the missing subcommand before it complains about
       // words it did not recognise; those words are the real mistake.
       if (const auto unexpected = root_.remaining(true); !unexpected.empty()) {
-        return usage_error(selected, extras_message(unexpected));
+        return unexpected_words(selected, unexpected);
       }
       // A group without its subcommand shows that group's help as the error.
       return ParseExit{2, {}, help_text(selected)};
     }
     return usage_error(selected, e.what());
   } catch (const CLI::ExtrasError&) {
-    return usage_error(deepest_selected(), extras_message(root_.remaining(true)));
+    return unexpected_words(deepest_selected(), root_.remaining(true));
   } catch (const CLI::Error& e) {
     return usage_error(deepest_selected(), e.what());
   } catch (const std::exception& e) {

@@ -1,9 +1,11 @@
+#include "console.hpp"
 #include "run.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,14 @@ int main(int argc, char** argv) {
   occupy_closed_standard_descriptors();
   // Unsynchronised streams read the descriptors themselves, so a failed read
   // (standard input that is a directory, say) marks std::cin bad instead of
-  // looking like the end of input; every prompt and line is flushed explicitly.
+  // looking like the end of input.
   std::ios::sync_with_stdio(false);
+  // Output bypasses std::cout and std::cerr: their buffers would retry (and
+  // so repeat) text whose write failed, and hide which error it was.
+  zidazavavide::ConsoleOutput out_buffer(STDOUT_FILENO);
+  zidazavavide::ConsoleOutput err_buffer(STDERR_FILENO);
+  std::ostream out(&out_buffer);
+  std::ostream err(&err_buffer);
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  return zidazavavide::run(args, std::cin, std::cout, std::cerr);
+  return zidazavavide::run(args, std::cin, out, err);
 }

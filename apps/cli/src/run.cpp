@@ -24,11 +24,15 @@ struct Overloaded : Handlers... {
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 
-int report(const CommandResult& result, Console& console) {
+// A command whose output could not be written has not done what it was
+// asked, whatever it changed before: its result becomes that write's OS
+// error. The error line goes out as one piece, so that a failing standard
+// error can lose it but never repeat or split its "Error: " prefix.
+int report(CommandResult result, Console& console) {
   console.out.flush();
+  if (result && !console.out) result = std::unexpected(CliError(output_error(console.out)));
   if (result) return kSuccess;
-  console.err << "Error: " << result.error().debug() << '\n';
-  console.err.flush();
+  console.err << "Error: " + result.error().debug() + "\n" << std::flush;
   return kFailure;
 }
 
@@ -53,12 +57,15 @@ CommandResult dispatch(const Command& command, Console& console) {
 
 int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
   ParseOutcome parsed = parse_command_line(args);
+  Console console{in, out, err};
   if (const auto* exit = std::get_if<ParseExit>(&parsed)) {
-    out << exit->out << std::flush;
+    if (exit->status == kSuccess) {
+      out << exit->out;  // help: it fails like any output that cannot be written
+      return report({}, console);
+    }
     err << exit->err << std::flush;
     return exit->status;
   }
-  Console console{in, out, err};
   try {
     return report(dispatch(std::get<Command>(parsed), console), console);
   } catch (const std::exception& e) {

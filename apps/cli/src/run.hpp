@@ -15,9 +15,10 @@ namespace zidazavavide {
 
 // The whole program: parses `args` (the words AFTER the program name, i.e.
 // argv[1..argc)), runs the chosen command and reports its outcome.
-// Returns the exit status: 0 success or help; 1 the command failed, reported
-// as one "Error: <debug form>" line on `err`; 2 a usage error, reported on
-// `err` (a group without its subcommand shows the group's help there).
+// Returns the exit status: 0 success or help; 1 the command failed, or its
+// output could not be written to `out` (the OS error), reported as one
+// "Error: <debug form>" line on `err`; 2 a usage error, reported on `err`
+// (a group without its subcommand shows the group's help there).
 // Never throws.
 [[nodiscard]] int run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 

@@ -223,6 +223,9 @@ done
 
 # --- the zsh completion ---------------------------------------------------
 
+if command -v zsh >/dev/null 2>&1; then
+  zsh -n "$zsh_completion" || fail "zsh completion: $zsh_completion does not parse"
+fi
 zsh_text=$(<"$zsh_completion")
 for path in "${groups[@]}"; do
   label=${path:-"''"}

@@ -62,26 +62,29 @@ std::expected<SignedAuditEvent, CoreError> AuditChain::append(AuditEvent event, 
   return SignedAuditEvent{std::move(event), sequence_, signature};
 }
 
+std::expected<void, CoreError> ChainVerifier::check(const SignedAuditEvent& entry) {
+  // The same bytes are verified and then hashed for the next entry's link.
+  if (auto written = write_event_bytes(entry.event, bytes_); !written) {
+    return std::unexpected(std::move(written.error()));
+  }
+  if (auto verified = key_.verify(std::string_view(bytes_), entry.signature); !verified) {
+    return std::unexpected(std::move(verified.error()));
+  }
+  // ContentHash equality covers both the algorithm and all 32 digest bytes;
+  // the first entry must carry no link at all.
+  if (entry.event.previous_event_hash != previous_) return std::unexpected(broken_link(entry.sequence));
+  if (previous_ && entry.sequence != expected_sequence_) {
+    return std::unexpected(sequence_gap(expected_sequence_, entry.sequence));
+  }
+  previous_ = blake3_hash(std::string_view(bytes_));
+  expected_sequence_ = next_sequence(entry.sequence);
+  return {};
+}
+
 std::expected<void, CoreError> verify_chain(std::span<const SignedAuditEvent> log, const VerifyingKey& key) {
-  std::optional<ContentHash> previous;
-  std::uint64_t expected_sequence = 0;
-  std::string bytes;
+  ChainVerifier verifier(key);
   for (const SignedAuditEvent& entry : log) {
-    // The same bytes are verified and then hashed for the next entry's link.
-    if (auto written = write_event_bytes(entry.event, bytes); !written) {
-      return std::unexpected(std::move(written.error()));
-    }
-    if (auto verified = key.verify(std::string_view(bytes), entry.signature); !verified) {
-      return std::unexpected(std::move(verified.error()));
-    }
-    // ContentHash equality covers both the algorithm and all 32 digest bytes;
-    // the first entry must carry no link at all.
-    if (entry.event.previous_event_hash != previous) return std::unexpected(broken_link(entry.sequence));
-    if (previous && entry.sequence != expected_sequence) {
-      return std::unexpected(sequence_gap(expected_sequence, entry.sequence));
-    }
-    previous = blake3_hash(std::string_view(bytes));
-    expected_sequence = next_sequence(entry.sequence);
+    if (auto checked = verifier.check(entry); !checked) return checked;
   }
   return {};
 }

@@ -110,13 +110,14 @@ using MemberIndexSet = std::unordered_set<std::size_t, MemberKeyHash, MemberKeyE
 
 class Parser {
  public:
-  explicit Parser(std::string_view text)
+  explicit Parser(std::string_view text, int open_containers = 0)
       : begin_(text.data()),
         p_(text.data()),
         end_(text.data() + text.size()),
         line_start_(text.data()),
         array_scratch_(kMaxDepth + 1),
-        object_scratch_(kMaxDepth + 1) {}
+        object_scratch_(kMaxDepth + 1),
+        depth_(open_containers) {}
 
   std::expected<JsonValue, JsonError> parse_document() {
     JsonValue value;
@@ -592,10 +593,10 @@ class Parser {
   const char* end_;
   std::uint32_t line_ = 1;
   const char* line_start_;
-  int depth_ = 0;
   std::optional<JsonError> error_;
   std::vector<JsonValue::Array> array_scratch_;    // one per nesting depth
   std::vector<JsonValue::Object> object_scratch_;  // one per nesting depth
+  int depth_ = 0;
 };
 
 }  // namespace
@@ -603,5 +604,14 @@ class Parser {
 std::expected<JsonValue, JsonError> parse_json(std::string_view text) {
   return Parser(text).parse_document();
 }
+
+namespace detail {
+
+std::expected<JsonValue, JsonError> parse_json_nested(std::string_view text, int open_containers) {
+  if (open_containers < 0 || open_containers >= kMaxDepth) open_containers = kMaxDepth - 1;
+  return Parser(text, open_containers).parse_document();
+}
+
+}  // namespace detail
 
 }  // namespace brackfern

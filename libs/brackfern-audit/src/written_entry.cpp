@@ -2,6 +2,8 @@
 
 #include <brackfern/contracts/utf8.hpp>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -18,12 +20,31 @@ constexpr bool is_lower_hex(char c) {
   return is_digit(c) || (c >= 'a' && c <= 'f');
 }
 
-bool all_lower_hex(std::string_view text) {
-  for (const char c : text) {
-    if (!is_lower_hex(c)) return false;
+// Value of each lower-case hex digit; -1 for every other byte.
+constexpr std::array<std::int8_t, 256> make_lower_hex() {
+  std::array<std::int8_t, 256> values{};
+  for (auto& v : values) v = -1;
+  for (int c = '0'; c <= '9'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  return values;
+}
+constexpr std::array<std::int8_t, 256> kLowerHex = make_lower_hex();
+
+// Decodes exactly 2 * N lower-case hex digits.
+template <std::size_t N>
+bool decode_lower_hex(const char* text, std::array<std::uint8_t, N>& out) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const int high = kLowerHex[static_cast<unsigned char>(text[2 * i])];
+    const int low = kLowerHex[static_cast<unsigned char>(text[2 * i + 1])];
+    if ((high | low) < 0) return false;
+    out[i] = static_cast<std::uint8_t>((high << 4) | low);
   }
   return true;
 }
+
+// A line break followed by the indentation of up to 40 levels.
+constexpr std::string_view kLineBreak =
+    "\n                                                                                ";
 
 // An entry to decode into the first time: every member is overwritten.
 SignedAuditEvent placeholder_entry() {
@@ -65,9 +86,14 @@ class WrittenForm {
   }
 
  private:
+  // An object being read: the name of its next member is looked at once and
+  // then compared with each member the declaration allows at that place.
   struct Object {
     std::size_t depth;
     bool first = true;
+    bool peeked = false;
+    std::string_view next = {};   // the next member's name, when peeked and present
+    const char* after = nullptr;  // just after that name's `": `; nullptr when there is none
   };
 
   bool literal(std::string_view s) {
@@ -79,27 +105,41 @@ class WrittenForm {
   // A line break and the indentation of `depth` levels.
   bool line_break(std::size_t depth) {
     const std::size_t n = 1 + 2 * depth;
-    if (static_cast<std::size_t>(end_ - p_) < n || *p_ != '\n') return false;
-    for (std::size_t i = 1; i < n; ++i) {
-      if (p_[i] != ' ') return false;
+    return n <= kLineBreak.size() && literal(kLineBreak.substr(0, n));
+  }
+
+  // Looks at `,` (after the first member), the line break and `"name": `
+  // without consuming them.
+  void peek(Object& o) {
+    o.peeked = true;
+    o.after = nullptr;
+    const char* const start = p_;
+    if ((o.first || literal(",")) && line_break(o.depth + 1) && literal("\"")) {
+      const char* const name = p_;
+      while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
+      const char* const name_end = p_;
+      if (literal("\": ")) {
+        o.next = std::string_view(name, static_cast<std::size_t>(name_end - name));
+        o.after = p_;
+      }
     }
-    p_ += n;
+    p_ = start;
+  }
+
+  // Consumes the next member's separator and name when the member is `name`.
+  bool member(Object& o, std::string_view name) {
+    if (!o.peeked) peek(o);
+    if (o.after == nullptr || o.next != name) return false;
+    p_ = o.after;
+    o.first = false;
+    o.peeked = false;
     return true;
   }
 
-  // Consumes `,` (after the first member), the line break and `"name": ` when
-  // the next member is `name`; otherwise consumes nothing.
-  bool member(Object& o, std::string_view name) {
-    const char* const start = p_;
-    if ((o.first || literal(",")) && line_break(o.depth + 1) && literal("\"") && literal(name) && literal("\": ")) {
-      o.first = false;
-      return true;
-    }
-    p_ = start;
-    return false;
+  bool close(Object& o) {
+    if (!o.peeked) peek(o);
+    return o.after == nullptr && !o.first && line_break(o.depth) && literal("}");
   }
-
-  bool close(const Object& o) { return !o.first && line_break(o.depth) && literal("}"); }
 
   // A string without escapes (identifiers, names, hex and timestamps).
   bool plain_string(std::string_view& out) {
@@ -202,17 +242,31 @@ class WrittenForm {
     return true;
   }
 
+  // The hyphenated lower-case form, 8-4-4-4-12 digits.
   template <class Id>
   bool uuid(Id& out) {
     std::string_view text;
-    if (!plain_string(text) || text.size() != 36) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-      if (hyphen ? text[i] != '-' : !is_lower_hex(text[i])) return false;
+    if (!plain_string(text) || text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
+        text[23] != '-') {
+      return false;
     }
-    auto parsed = Uuid::parse(text);
-    if (!parsed) return false;
-    out = Id::from_uuid(*parsed);
+    Uuid uuid;
+    std::array<std::uint8_t, 4> a{};
+    std::array<std::uint8_t, 2> b{};
+    std::array<std::uint8_t, 2> c{};
+    std::array<std::uint8_t, 2> d{};
+    std::array<std::uint8_t, 6> e{};
+    if (!decode_lower_hex(text.data(), a) || !decode_lower_hex(text.data() + 9, b) ||
+        !decode_lower_hex(text.data() + 14, c) || !decode_lower_hex(text.data() + 19, d) ||
+        !decode_lower_hex(text.data() + 24, e)) {
+      return false;
+    }
+    auto at = std::copy(a.begin(), a.end(), uuid.bytes.begin());
+    at = std::copy(b.begin(), b.end(), at);
+    at = std::copy(c.begin(), c.end(), at);
+    at = std::copy(d.begin(), d.end(), at);
+    std::copy(e.begin(), e.end(), at);
+    out = Id::from_uuid(uuid);
     return true;
   }
 
@@ -238,20 +292,25 @@ class WrittenForm {
   bool hash(ContentHash& out) {
     std::string_view text;
     if (!plain_string(text) || text.size() != 7 + 64) return false;
-    if (!text.starts_with("blake3:") && !text.starts_with("sha256:")) return false;
-    if (!all_lower_hex(text.substr(7))) return false;
-    auto parsed = ContentHash::from_str(text);
-    if (!parsed) return false;
-    out = *parsed;
+    HashAlgorithm algorithm{};
+    if (text.starts_with("blake3:")) {
+      algorithm = HashAlgorithm::Blake3;
+    } else if (text.starts_with("sha256:")) {
+      algorithm = HashAlgorithm::Sha256;
+    } else {
+      return false;
+    }
+    std::array<std::uint8_t, 32> digest{};
+    if (!decode_lower_hex(text.data() + 7, digest)) return false;
+    out = ContentHash(algorithm, digest);
     return true;
   }
 
   bool signature(Signature& out) {
     std::string_view text;
-    if (!plain_string(text) || text.size() != 128 || !all_lower_hex(text)) return false;
-    auto parsed = Signature::from_hex(text);
-    if (!parsed) return false;
-    out = *parsed;
+    std::array<std::uint8_t, 64> bytes{};
+    if (!plain_string(text) || text.size() != 128 || !decode_lower_hex(text.data(), bytes)) return false;
+    out = Signature(bytes);
     return true;
   }
 

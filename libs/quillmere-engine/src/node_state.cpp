@@ -177,7 +177,8 @@ JsonResult<NodeState> NodeState::from_json(const JsonValue& value) {
 // ---- the audit log ----
 
 StateFileText::~StateFileText() {
-  OPENSSL_cleanse(bytes.data(), bytes.size());  // the text holds the seed
+  const std::size_t end = std::min(secret_end, bytes.size());
+  if (secret_begin < end) OPENSSL_cleanse(bytes.data() + secret_begin, end - secret_begin);
 }
 
 // How the state file's reader fills a log with entries kept as text.
@@ -269,7 +270,7 @@ constexpr bool is_space(char c) {
 // both agree on what a text means.
 class StateScan {
  public:
-  explicit StateScan(std::shared_ptr<const StateFileText> file)
+  explicit StateScan(std::shared_ptr<StateFileText> file)
       : file_(std::move(file)), begin_(file_->bytes.data()), p_(begin_), end_(begin_ + file_->bytes.size()) {}
 
   std::optional<NodeState> read() {
@@ -277,6 +278,8 @@ class StateScan {
     if (!take('{')) return std::nullopt;
     skip_space();
     JsonValue head = JsonValue::empty_object();
+    std::size_t identity_begin = 0;
+    std::size_t identity_end = 0;
     std::array<bool, kStateMembers.size()> seen{};
     std::vector<std::string_view> others;
     AuditLog log;
@@ -299,9 +302,14 @@ class StateScan {
       if (name == "audit_log") {
         if (!read_log(log)) return std::nullopt;
       } else {
+        const auto value_begin = static_cast<std::size_t>(p_ - begin_);
         auto value = read_value(1);
         if (!value) return std::nullopt;
         if (known != kStateMembers.end()) head.add(std::string(name), std::move(*value));
+        if (name == "identity") {
+          identity_begin = value_begin;
+          identity_end = static_cast<std::size_t>(p_ - begin_);
+        }
       }
       skip_space();
       if (take('}')) break;
@@ -312,6 +320,9 @@ class StateScan {
     head.add("audit_log", JsonValue::empty_array());
     auto state = NodeState::from_json(head);
     if (!state) return std::nullopt;
+    // Only the identity holds the seed.
+    file_->secret_begin = identity_begin;
+    file_->secret_end = identity_end;
     AuditLogAccess::set_text(log, file_);
     state->audit_log = std::move(log);
     return std::move(*state);
@@ -410,7 +421,7 @@ class StateScan {
     return false;
   }
 
-  std::shared_ptr<const StateFileText> file_;
+  std::shared_ptr<StateFileText> file_;
   const char* begin_;
   const char* p_;
   const char* end_;
@@ -486,7 +497,7 @@ std::vector<std::string_view> file_pieces(const NodeState& state, std::string& h
 }  // namespace
 
 brackfern::JsonResult<NodeState> read_state_text(std::string text) {
-  auto file = std::make_shared<const StateFileText>(std::move(text));
+  auto file = std::make_shared<StateFileText>(std::move(text));
   if (auto state = StateScan(file).read()) return std::move(*state);
   auto document = brackfern::parse_json(file->bytes);
   if (!document) return std::unexpected(std::move(document.error()));

@@ -53,9 +53,12 @@ struct NodeIdentity {
 };
 
 // The text of a loaded state file, kept for as long as any state read from it
-// refers to its log entries; wiped when released (it holds the seed).
+// refers to its log entries. The part that holds the seed (all of it unless
+// the reader narrowed it down to the identity member) is wiped when released.
 struct StateFileText {
   std::string bytes;
+  std::size_t secret_begin = 0;
+  std::size_t secret_end = std::string::npos;
   explicit StateFileText(std::string text) : bytes(std::move(text)) {}
   StateFileText(const StateFileText&) = delete;
   StateFileText& operator=(const StateFileText&) = delete;

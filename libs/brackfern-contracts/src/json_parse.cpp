@@ -183,6 +183,7 @@ class Parser {
   bool parse_value(JsonValue& out) {
     skip_whitespace();
     if (p_ == end_) return fail_eof(kEofValue);
+    out.begin = here();
     switch (*p_) {
       case 'n':
         ++p_;
@@ -310,9 +311,9 @@ class Parser {
       ++p_;
       JsonMember& member = members.emplace_back();
       if (!parse_string(member.key)) return false;
+      skip_whitespace();
       member.key_end = here();
       if (!check_unique(members, index)) return false;
-      skip_whitespace();
       if (p_ == end_) return fail_eof(kEofObject);
       if (*p_ != ':') return fail_here(kExpectedColon);
       ++p_;
@@ -332,7 +333,7 @@ class Parser {
   }
 
   // The last member's name must not occur earlier in the object; reported
-  // just after the repeated name.
+  // after the repeated name and any white space that follows it.
   bool check_unique(const JsonValue::Object& members, std::optional<MemberIndexSet>& index) {
     const std::size_t last = members.size() - 1;
     bool unique = true;

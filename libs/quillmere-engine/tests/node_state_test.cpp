@@ -263,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
                         "Error(\"duplicate field `audit_sequence`\", line: 1, column: " +
                             std::to_string(13 + kIdentity.size() + 63 + 16) + ")"},
         BadDocumentCase{"NotAnObject", "[]",
-                        "Error(\"invalid type: sequence, expected struct NodeState\", line: 1, column: 2)"},
+                        "Error(\"invalid type: sequence, expected struct NodeState\", line: 1, column: 0)"},
         BadDocumentCase{"TrailingCharacters", new_node_text(kNodeId, kSeed) + "x",
                         "Error(\"trailing characters\", line: 14, column: 2)"},
         BadDocumentCase{

@@ -33,7 +33,8 @@ struct JsonMember;
 
 // A JSON value that keeps unsigned, signed and floating numbers apart and
 // object members in document order. Every value read from text remembers
-// where it ended; every member remembers where its name's closing quote was.
+// where it began and ended; every member remembers where the colon after its
+// name is (after any white space following the name).
 class JsonValue {
  public:
   using Array = std::vector<JsonValue>;
@@ -75,6 +76,7 @@ class JsonValue {
   [[nodiscard]] const JsonValue* find(std::string_view key) const;
 
   Storage data;
+  JsonPos begin;  // just before the value's first byte
   JsonPos end;
 };
 
@@ -89,7 +91,7 @@ struct JsonMember {
 
 // Parses one JSON document. Only whitespace may follow it. A member name that
 // occurs twice in one object is refused ("duplicate field `x`", just after
-// the second name). Messages and positions are those of the program's JSON
+// the second name, before the colon). Messages and positions are those of the program's JSON
 // reader ("EOF while parsing a value" at line 1, column 0 for empty input,
 // "trailing characters", "expected `,` or `}`", ...). Nesting deeper than 128
 // levels is refused with "recursion limit exceeded".

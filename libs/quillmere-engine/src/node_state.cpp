@@ -339,12 +339,14 @@ class StateScan {
     return true;
   }
 
-  // A member name without escapes or control characters.
+  // A member name of printable ASCII without escapes (any other name is
+  // left to the general reader, which also checks its UTF-8).
   bool plain_name(std::string_view& out) {
     if (!take('"')) return false;
     const char* const start = p_;
     while (p_ != end_ && *p_ != '"') {
-      if (*p_ == '\\' || static_cast<unsigned char>(*p_) < 0x20) return false;
+      const auto c = static_cast<unsigned char>(*p_);
+      if (c == '\\' || c < 0x20 || c >= 0x80) return false;
       ++p_;
     }
     if (p_ == end_) return false;

@@ -3,14 +3,17 @@
 //
 //   state_phases <state.json> [runs]
 //
-// read (file to text, UTF-8 check), parse (text to JSON tree), from_json
-// (tree to NodeState), drop tree, to_json (NodeState to tree), write (tree
-// to indented text), state_file_text (the file text as save writes it, checked
-// to be the same bytes), save (state_file_text + atomic write to a sibling
-// file), show (text of every event, as `audit show` prints it), drop state.
-// Each phase prints its fastest time over the runs.
+// read (file to text, UTF-8 check), read_state_text (text to NodeState in one
+// pass, log entries kept as spans of the text), state_file_text (the file
+// text as save writes it, checked to be the bytes read), save (the pieces
+// written atomically to a sibling file), show (text of every event, as
+// `audit show` prints it), event bytes (every event decoded and its signed
+// bytes written, as `audit verify` does before each signature check), drop
+// state. Each phase prints its fastest time over the runs.
 
 #include <quillmere/engine/node_state.hpp>
+
+#include <brackfern/audit/audit_chain.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -52,57 +55,45 @@ int main(int argc, char** argv) {
     auto text = quillmere::read_text_file(path);
     note("1 read", seconds_since(t));
     if (!text) return 1;
+    const std::size_t size = text->size();
 
     t = Clock::now();
-    std::optional<brackfern::JsonValue> tree;
-    {
-      auto parsed = brackfern::parse_json(*text);
-      if (!parsed) return 1;
-      tree.emplace(std::move(*parsed));
-    }
-    note("2 parse", seconds_since(t));
-
-    t = Clock::now();
-    auto state = quillmere::NodeState::from_json(*tree);
-    note("3 from_json", seconds_since(t));
+    auto state = quillmere::read_state_text(std::move(*text));
+    note("2 read_state_text", seconds_since(t));
     if (!state) return 1;
 
     t = Clock::now();
-    tree.reset();
-    text->clear();
-    text->shrink_to_fit();
-    note("4 drop tree+text", seconds_since(t));
-
-    t = Clock::now();
     {
-      const brackfern::JsonValue out = state->to_json();
-      note("5 to_json", seconds_since(t));
-      t = Clock::now();
-      const std::string whole = brackfern::write_pretty_json(out);
-      note("6 write_pretty_json", seconds_since(t));
-      t = Clock::now();
-      const std::string streamed = quillmere::state_file_text(*state);
-      note("7 state_file_text", seconds_since(t));
-      if (streamed != whole) {
-        std::cerr << "state_file_text differs from write_pretty_json(to_json())\n";
+      const std::string written = quillmere::state_file_text(*state);
+      note("3 state_file_text", seconds_since(t));
+      if (written.size() != size) {
+        std::cerr << "state_file_text differs from the file read\n";
         return 1;
       }
-      sink += whole.size();
-      t = Clock::now();
+      sink += written.size();
     }
-    note("8 drop out tree", seconds_since(t));
 
     t = Clock::now();
     if (!quillmere::save_state(*state, copy)) return 1;
-    note("9 save_state (all)", seconds_since(t));
+    note("4 save_state", seconds_since(t));
 
     t = Clock::now();
-    for (const brackfern::SignedAuditEvent& entry : state->audit_log) sink += entry.event.to_string().size();
-    note("A event to_string", seconds_since(t));
+    state->audit_log.for_each([&sink](const brackfern::SignedAuditEvent& entry) {
+      sink += entry.event.to_string().size();
+      return true;
+    });
+    note("5 event to_string", seconds_since(t));
+
+    t = Clock::now();
+    state->audit_log.for_each([&sink](const brackfern::SignedAuditEvent& entry) {
+      sink += brackfern::audit_event_bytes(entry.event).value().size();
+      return true;
+    });
+    note("6 event bytes", seconds_since(t));
 
     t = Clock::now();
     state = brackfern::JsonResult<quillmere::NodeState>(quillmere::NodeState::create(state->identity));
-    note("B drop state", seconds_since(t));
+    note("7 drop state", seconds_since(t));
   }
   std::remove(copy.c_str());
   for (const auto& [name, s] : best) std::cout << name << ": " << s * 1000 << " ms\n";

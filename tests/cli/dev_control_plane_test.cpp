@@ -114,7 +114,7 @@ TEST(DevControlPlaneKey, ReadsBothRequiredMembersAndIgnoresOthers) {
       {"seed not a string", R"({"control_plane_id": "acme-cp", "seed_hex": 5})",
        "Error(\"invalid type: integer `5`, expected a string\", line: 1, column: 45)"},
       {"not an object", "[]",
-       "Error(\"invalid type: sequence, expected struct DevControlPlaneKey\", line: 1, column: 2)"},
+       "Error(\"invalid type: sequence, expected struct DevControlPlaneKey\", line: 1, column: 0)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

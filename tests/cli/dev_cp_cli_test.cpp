@@ -385,7 +385,7 @@ TEST_F(DevCpBundleCli, FailuresAreReportedInOrderAndWriteNothing) {
        "Error: InvalidIdentifier { kind: \"NodeId\", reason: "},
       {"missing services", "offer.json", "absent.json", node, std::string(kNotFoundError)},
       {"services not a list", "offer.json", "not-a-list.json", node,
-       "Error: Error(\"invalid type: map, expected a sequence\", line: 1, column: 21)\n"},
+       "Error: Error(\"invalid type: map, expected a sequence\", line: 1, column: 0)\n"},
       {"services with unknown member", "offer.json", "unknown-member.json", node,
        "Error: Error(\"unknown field `colour`, expected one of `service_id`, `artifact`, `desired_state`, "
        "`restart_policy`, `config_reference`\", line: 1, column: 31)\n"},

@@ -25,9 +25,15 @@ std::string sequence_label(std::uint64_t sequence) {
 CommandResult run_audit_show(const AuditShow& command, Console& console) {
   auto state = load_state_read_only(command.state);
   if (!state) return std::unexpected(std::move(state.error()));
-  for (const brackfern::SignedAuditEvent& entry : state->audit_log) {
-    console.out << sequence_label(entry.sequence) + " " + entry.event.to_string() + "\n";
-  }
+  std::string line;
+  state->audit_log.for_each([&](const brackfern::SignedAuditEvent& entry) {
+    line = sequence_label(entry.sequence);
+    line += ' ';
+    line += entry.event.to_string();
+    line += '\n';
+    console.out << line;
+    return true;
+  });
   console.out.flush();
   return {};
 }

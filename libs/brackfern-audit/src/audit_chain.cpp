@@ -2,6 +2,9 @@
 
 #include <brackfern/crypto/canonical_json.hpp>
 
+#include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -23,13 +26,221 @@ CoreError sequence_gap(std::uint64_t expected, std::uint64_t found) {
                                std::to_string(found));
 }
 
+// The canonical JSON of an event written straight from its members: names
+// in byte order (all are ASCII, so composing leaves them alone), absent
+// members left out, text composed and escaped as canonical JSON does. It is
+// the text canonicalize(event.to_json()) gives, without the two trees.
+class EventBytes {
+ public:
+  explicit EventBytes(std::string& out) : out_(out) {}
+
+  void event(const AuditEvent& e) {
+    out_.push_back('{');
+    first_ = true;
+    name("action");
+    text(e.action);
+    name("actor");
+    actor(e.actor);
+    name("category");
+    text(json_name(e.category));
+    if (e.correlation_id) {
+      name("correlation_id");
+      text(*e.correlation_id);
+    }
+    name("event_id");
+    uuid(e.event_id);
+    if (e.metadata_encrypted) {
+      name("metadata_encrypted");
+      bytes(*e.metadata_encrypted);
+    }
+    name("occurred_at");
+    text(e.occurred_at.to_rfc3339());
+    if (e.previous_event_hash) {
+      name("previous_event_hash");
+      text(e.previous_event_hash->to_string());
+    }
+    name("product_id");
+    text(e.product_id.str());
+    if (e.received_at) {
+      name("received_at");
+      text(e.received_at->to_rfc3339());
+    }
+    if (!e.redaction_markers.empty()) {
+      name("redaction_markers");
+      out_.push_back('[');
+      for (std::size_t i = 0; i < e.redaction_markers.size(); ++i) {
+        if (i > 0) out_.push_back(',');
+        marker(e.redaction_markers[i]);
+      }
+      out_.push_back(']');
+      first_ = false;
+    }
+    name("result");
+    text(json_name(e.result));
+    name("retention_class");
+    text(json_name(e.retention_class));
+    name("severity");
+    text(json_name(e.severity));
+    if (e.source_node_id) {
+      name("source_node_id");
+      uuid(*e.source_node_id);
+    }
+    name("target");
+    target(e.target);
+    if (e.tenant_id) {
+      name("tenant_id");
+      uuid(*e.tenant_id);
+    }
+    if (e.workspace_id) {
+      name("workspace_id");
+      uuid(*e.workspace_id);
+    }
+    out_.push_back('}');
+  }
+
+ private:
+  void name(std::string_view key) {
+    if (!first_) out_.push_back(',');
+    first_ = false;
+    out_.push_back('"');
+    out_.append(key);
+    out_.append("\":");
+  }
+
+  void text(std::string_view value) {
+    const bool ascii =
+        std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) {
+      escaped(value);
+    } else {
+      escaped(compose_text(std::string(value)));
+    }
+  }
+
+  template <class Id>
+  void uuid(const Id& id) {
+    escaped(id.to_string());
+  }
+
+  void escaped(std::string_view value) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out_.push_back('"');
+    std::size_t run_start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      const auto byte = static_cast<unsigned char>(value[i]);
+      if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+      out_.append(value.data() + run_start, i - run_start);
+      run_start = i + 1;
+      switch (byte) {
+        case '"':
+          out_.append("\\\"");
+          break;
+        case '\\':
+          out_.append("\\\\");
+          break;
+        case '\b':
+          out_.append("\\b");
+          break;
+        case '\t':
+          out_.append("\\t");
+          break;
+        case '\n':
+          out_.append("\\n");
+          break;
+        case '\f':
+          out_.append("\\f");
+          break;
+        case '\r':
+          out_.append("\\r");
+          break;
+        default: {
+          const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
+          out_.append(escape, sizeof escape);
+        }
+      }
+    }
+    out_.append(value.data() + run_start, value.size() - run_start);
+    out_.push_back('"');
+  }
+
+  void bytes(const ByteString& value) {
+    out_.push_back('[');
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      if (i > 0) out_.push_back(',');
+      char digits[4];
+      const auto end = std::to_chars(std::begin(digits), std::end(digits), value[i]).ptr;
+      out_.append(digits, end);
+    }
+    out_.push_back(']');
+  }
+
+  // Nested objects keep their own comma state.
+  template <class Write>
+  void object(Write write) {
+    out_.push_back('{');
+    first_ = true;
+    write();
+    out_.push_back('}');
+    first_ = false;
+  }
+
+  void actor(const Actor& a) {
+    object([&] {
+      if (a.actor_id) {
+        name("actor_id");
+        text(*a.actor_id);
+      }
+      name("actor_type");
+      text(json_name(a.actor_type));
+      if (a.display_name_encrypted) {
+        name("display_name_encrypted");
+        bytes(*a.display_name_encrypted);
+      }
+    });
+  }
+
+  void target(const Target& t) {
+    object([&] {
+      if (t.target_id) {
+        name("target_id");
+        text(*t.target_id);
+      }
+      name("target_type");
+      text(t.target_type);
+    });
+  }
+
+  void marker(const RedactionMarker& m) {
+    object([&] {
+      if (m.applied_at) {
+        name("applied_at");
+        text(m.applied_at->to_rfc3339());
+      }
+      if (m.applied_by) {
+        name("applied_by");
+        uuid(*m.applied_by);
+      }
+      name("field_path");
+      text(m.field_path);
+      name("reason");
+      text(json_name(m.reason));
+      if (m.redaction_policy_id) {
+        name("redaction_policy_id");
+        uuid(*m.redaction_policy_id);
+      }
+    });
+  }
+
+  std::string& out_;
+  bool first_ = true;
+};
+
 // Writes the event bytes into `out`, replacing what it held; verification
-// reuses one buffer for the whole log.
+// reuses one buffer for the whole log. An event has no floating-point number
+// and no two members whose names compose alike, so this cannot fail.
 std::expected<void, CoreError> write_event_bytes(const AuditEvent& event, std::string& out) {
-  auto canonical = canonicalize(event.to_json());
-  if (!canonical) return std::unexpected(std::move(canonical.error()));
   out.clear();
-  write_value(*canonical, out);
+  EventBytes(out).event(event);
   return {};
 }
 
@@ -62,26 +273,29 @@ std::expected<SignedAuditEvent, CoreError> AuditChain::append(AuditEvent event, 
   return SignedAuditEvent{std::move(event), sequence_, signature};
 }
 
+std::expected<void, CoreError> ChainVerifier::check(const SignedAuditEvent& entry) {
+  // The same bytes are verified and then hashed for the next entry's link.
+  if (auto written = write_event_bytes(entry.event, bytes_); !written) {
+    return std::unexpected(std::move(written.error()));
+  }
+  if (auto verified = key_.verify(std::string_view(bytes_), entry.signature); !verified) {
+    return std::unexpected(std::move(verified.error()));
+  }
+  // ContentHash equality covers both the algorithm and all 32 digest bytes;
+  // the first entry must carry no link at all.
+  if (entry.event.previous_event_hash != previous_) return std::unexpected(broken_link(entry.sequence));
+  if (previous_ && entry.sequence != expected_sequence_) {
+    return std::unexpected(sequence_gap(expected_sequence_, entry.sequence));
+  }
+  previous_ = blake3_hash(std::string_view(bytes_));
+  expected_sequence_ = next_sequence(entry.sequence);
+  return {};
+}
+
 std::expected<void, CoreError> verify_chain(std::span<const SignedAuditEvent> log, const VerifyingKey& key) {
-  std::optional<ContentHash> previous;
-  std::uint64_t expected_sequence = 0;
-  std::string bytes;
+  ChainVerifier verifier(key);
   for (const SignedAuditEvent& entry : log) {
-    // The same bytes are verified and then hashed for the next entry's link.
-    if (auto written = write_event_bytes(entry.event, bytes); !written) {
-      return std::unexpected(std::move(written.error()));
-    }
-    if (auto verified = key.verify(std::string_view(bytes), entry.signature); !verified) {
-      return std::unexpected(std::move(verified.error()));
-    }
-    // ContentHash equality covers both the algorithm and all 32 digest bytes;
-    // the first entry must carry no link at all.
-    if (entry.event.previous_event_hash != previous) return std::unexpected(broken_link(entry.sequence));
-    if (previous && entry.sequence != expected_sequence) {
-      return std::unexpected(sequence_gap(expected_sequence, entry.sequence));
-    }
-    previous = blake3_hash(std::string_view(bytes));
-    expected_sequence = next_sequence(entry.sequence);
+    if (auto checked = verifier.check(entry); !checked) return checked;
   }
   return {};
 }

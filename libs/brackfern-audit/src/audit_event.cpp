@@ -14,8 +14,8 @@ struct EnumNames;
 
 template <>
 struct EnumNames<ActorType> {
-  static constexpr std::array<std::string_view, 8> json{
-      "user", "administrator", "device", "service", "product", "federation_peer", "system", "unknown"};
+  static constexpr std::array<std::string_view, 8> json{"user",    "administrator",   "device", "service",
+                                                        "product", "federation_peer", "system", "unknown"};
 };
 template <>
 struct EnumNames<AuditResult> {
@@ -32,24 +32,24 @@ struct EnumNames<Severity> {
 template <>
 struct EnumNames<AuditCategory> {
   static constexpr std::array<std::string_view, 14> json{
-      "authentication", "authorization", "configuration", "key_management", "device_management",
-      "data_access",    "service_lifecycle", "network_exposure", "backup", "restore",
-      "federation",     "policy",        "security",      "privacy"};
+      "authentication",    "authorization",    "configuration", "key_management", "device_management", "data_access",
+      "service_lifecycle", "network_exposure", "backup",        "restore",        "federation",        "policy",
+      "security",          "privacy"};
   static constexpr std::array<std::string_view, 14> display{
-      "Authentication", "Authorization", "Configuration", "KeyManagement", "DeviceManagement",
-      "DataAccess",     "ServiceLifecycle", "NetworkExposure", "Backup", "Restore",
-      "Federation",     "Policy",        "Security",      "Privacy"};
+      "Authentication", "Authorization",    "Configuration",   "KeyManagement", "DeviceManagement",
+      "DataAccess",     "ServiceLifecycle", "NetworkExposure", "Backup",        "Restore",
+      "Federation",     "Policy",           "Security",        "Privacy"};
 };
 template <>
 struct EnumNames<RetentionClass> {
-  static constexpr std::array<std::string_view, 8> json{"ephemeral", "operational",       "security",
-                                                        "compliance", "privacy_sensitive", "debug",
+  static constexpr std::array<std::string_view, 8> json{"ephemeral",       "operational",       "security",
+                                                        "compliance",      "privacy_sensitive", "debug",
                                                         "user_controlled", "legal_hold"};
 };
 template <>
 struct EnumNames<RedactionReason> {
-  static constexpr std::array<std::string_view, 8> json{"personal_data",  "secret",          "location",
-                                                        "user_content",   "policy_required", "subject_request",
+  static constexpr std::array<std::string_view, 8> json{"personal_data",       "secret",          "location",
+                                                        "user_content",        "policy_required", "subject_request",
                                                         "audience_restricted", "oversized"};
 };
 
@@ -75,7 +75,9 @@ JsonValue bytes_to_json(const ByteString& bytes) {
   return JsonValue(std::move(items));
 }
 
-JsonResult<ByteString> bytes_from_json(const JsonValue& value) { return read_array(value, read_u8); }
+JsonResult<ByteString> bytes_from_json(const JsonValue& value) {
+  return read_array(value, read_u8);
+}
 
 // A field whose reader's result is stored into `slot` (an std::optional of
 // the reader's value type, or of the optional that a nullable reader gives).
@@ -114,26 +116,50 @@ void add_if(JsonValue& object, std::string_view key, const std::optional<T>& val
   if (value) object.add(std::string(key), write(*value));
 }
 
-JsonValue write_text(const std::string& text) { return JsonValue(text); }
-JsonValue write_timestamp(const Timestamp& t) { return JsonValue(t.to_rfc3339()); }
+JsonValue write_text(const std::string& text) {
+  return JsonValue(text);
+}
+JsonValue write_timestamp(const Timestamp& t) {
+  return JsonValue(t.to_rfc3339());
+}
 template <class Id>
 JsonValue write_uuid(const Id& id) {
   return JsonValue(id.to_string());
 }
-JsonValue write_hash(const ContentHash& hash) { return JsonValue(hash.to_string()); }
+JsonValue write_hash(const ContentHash& hash) {
+  return JsonValue(hash.to_string());
+}
 
 }  // namespace
 
-std::string_view json_name(ActorType value) { return json_name_of(value); }
-std::string_view json_name(AuditResult value) { return json_name_of(value); }
-std::string_view json_name(Severity value) { return json_name_of(value); }
-std::string_view json_name(AuditCategory value) { return json_name_of(value); }
-std::string_view json_name(RetentionClass value) { return json_name_of(value); }
-std::string_view json_name(RedactionReason value) { return json_name_of(value); }
+std::string_view json_name(ActorType value) {
+  return json_name_of(value);
+}
+std::string_view json_name(AuditResult value) {
+  return json_name_of(value);
+}
+std::string_view json_name(Severity value) {
+  return json_name_of(value);
+}
+std::string_view json_name(AuditCategory value) {
+  return json_name_of(value);
+}
+std::string_view json_name(RetentionClass value) {
+  return json_name_of(value);
+}
+std::string_view json_name(RedactionReason value) {
+  return json_name_of(value);
+}
 
-std::string_view display_name(AuditResult value) { return display_name_of(value); }
-std::string_view display_name(Severity value) { return display_name_of(value); }
-std::string_view display_name(AuditCategory value) { return display_name_of(value); }
+std::string_view display_name(AuditResult value) {
+  return display_name_of(value);
+}
+std::string_view display_name(Severity value) {
+  return display_name_of(value);
+}
+std::string_view display_name(AuditCategory value) {
+  return display_name_of(value);
+}
 
 template <class Enum>
 JsonResult<Enum> enum_from_json(const JsonValue& value) {
@@ -142,6 +168,22 @@ JsonResult<Enum> enum_from_json(const JsonValue& value) {
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<Enum>(*index);
 }
+
+template <class Enum>
+std::optional<Enum> enum_from_name(std::string_view name) {
+  const auto& names = EnumNames<Enum>::json;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == name) return static_cast<Enum>(i);
+  }
+  return std::nullopt;
+}
+
+template std::optional<ActorType> enum_from_name<ActorType>(std::string_view);
+template std::optional<AuditResult> enum_from_name<AuditResult>(std::string_view);
+template std::optional<Severity> enum_from_name<Severity>(std::string_view);
+template std::optional<AuditCategory> enum_from_name<AuditCategory>(std::string_view);
+template std::optional<RetentionClass> enum_from_name<RetentionClass>(std::string_view);
+template std::optional<RedactionReason> enum_from_name<RedactionReason>(std::string_view);
 
 template JsonResult<ActorType> enum_from_json<ActorType>(const JsonValue&);
 template JsonResult<AuditResult> enum_from_json<AuditResult>(const JsonValue&);
@@ -201,13 +243,13 @@ JsonValue Actor::to_json() const {
 JsonResult<Actor> Actor::from_json(const JsonValue& value) {
   std::optional<ActorType> actor_type;
   Actor actor;
-  auto read = read_object(value, "struct Actor",
-                          {
-                              field("actor_type", true, actor_type, enum_reader<ActorType>()),
-                              field("actor_id", false, actor.actor_id, nullable(kReadString)),
-                              field("display_name_encrypted", false, actor.display_name_encrypted,
-                                    nullable(kReadBytes)),
-                          });
+  auto read =
+      read_object(value, "struct Actor",
+                  {
+                      field("actor_type", true, actor_type, enum_reader<ActorType>()),
+                      field("actor_id", false, actor.actor_id, nullable(kReadString)),
+                      field("display_name_encrypted", false, actor.display_name_encrypted, nullable(kReadBytes)),
+                  });
   if (!read) return std::unexpected(std::move(read.error()));
   actor.actor_type = *actor_type;
   return actor;
@@ -268,8 +310,8 @@ JsonResult<RedactionMarker> RedactionMarker::from_json(const JsonValue& value) {
 
 // ---- AuditEvent ----
 
-AuditEvent AuditEvent::create(ProductId product_id, Actor actor, Target target, std::string action,
-                              AuditResult result, AuditCategory category, Timestamp occurred_at) {
+AuditEvent AuditEvent::create(ProductId product_id, Actor actor, Target target, std::string action, AuditResult result,
+                              AuditCategory category, Timestamp occurred_at) {
   return AuditEvent{
       .event_id = AuditEventId::create(),
       .tenant_id = std::nullopt,
@@ -419,13 +461,13 @@ JsonResult<SignedAuditEvent> SignedAuditEvent::from_json(const JsonValue& value)
   std::optional<AuditEvent> event;
   std::optional<std::uint64_t> sequence;
   std::optional<Signature> signature;
-  auto read = read_object(value, "struct SignedAuditEvent",
-                          {
-                              field("event", true, event, AuditEvent::from_json),
-                              field("sequence", true, sequence, read_u64),
-                              field("signature", true, signature,
-                                    [](const JsonValue& v) { return read_parsed(v, &Signature::from_hex); }),
-                          });
+  auto read = read_object(
+      value, "struct SignedAuditEvent",
+      {
+          field("event", true, event, AuditEvent::from_json),
+          field("sequence", true, sequence, read_u64),
+          field("signature", true, signature, [](const JsonValue& v) { return read_parsed(v, &Signature::from_hex); }),
+      });
   if (!read) return std::unexpected(std::move(read.error()));
   return SignedAuditEvent{std::move(*event), *sequence, *signature};
 }

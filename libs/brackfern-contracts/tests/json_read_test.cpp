@@ -71,11 +71,11 @@ TEST(JsonRead, UnsignedReadersRefuseOtherValuesAtTheirEnd) {
       {"[null]", 64, "invalid type: null, expected u64", 5},
       {"[true]", 64, "invalid type: boolean `true`, expected u64", 5},
       {"[18446744073709551616]", 64, "invalid type: floating point `18446744073709552000.0`, expected u64", 21},
-      {"[[]]", 16, "invalid type: sequence, expected u16", 3},
+      {"[[]]", 16, "invalid type: sequence, expected u16", 1},  // before the bracket
       {"[65536]", 16, "invalid value: integer `65536`, expected u16", 6},
       {"[-3]", 16, "invalid value: integer `-3`, expected u16", 3},
       {"[256]", 8, "invalid value: integer `256`, expected u8", 4},
-      {"[{}]", 8, "invalid type: map, expected u8", 3},
+      {"[{}]", 8, "invalid type: map, expected u8", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -121,7 +121,12 @@ TEST(JsonRead, EnumIndex) {
   expect_error(read_enum_index(parsed(R"("x")"), all.first(1)).error(), "unknown variant `x`, expected `alpha`", 1, 3);
   expect_error(read_enum_index(parsed(R"("x")"), all.first(0)).error(), "unknown variant `x`, there are no variants", 1,
                3);
-  expect_error(read_enum_index(parsed("5"), all).error(), "invalid type: integer `5`, expected variant identifier", 1,
+  // Not a string: refused at the value's first byte; the object form before its bracket.
+  expect_error(read_enum_index(parsed("5"), all).error(), "expected value", 1, 1);
+  expect_error(read_enum_index(parsed(" [\"a\"]"), all).error(), "expected value", 1, 2);
+  expect_error(read_enum_index(parsed("{\"a\": 1}"), all).error(), "invalid type: map, expected variant identifier", 1,
+               0);
+  expect_error(read_tag_index(parsed("5"), all).error(), "invalid type: integer `5`, expected variant identifier", 1,
                1);
 }
 
@@ -195,7 +200,7 @@ TEST(JsonRead, ObjectErrorsCarryMessageAndPosition) {
        "unknown field `x`, expected one of `name`, `port`, `note`", 3, 7},
       {"{\"name\":\"n\",\"port\":1,\"note\":3}", UnknownMembers::Ignore, "invalid type: integer `3`, expected a string",
        1, 29},
-      {"[\"n\", 1]", UnknownMembers::Ignore, "invalid type: sequence, expected struct Thing", 1, 8},
+      {"[\"n\", 1]", UnknownMembers::Ignore, "invalid type: sequence, expected struct Thing", 1, 0},
       {"\"thing\"", UnknownMembers::Ignore, "invalid type: string \"thing\", expected struct Thing", 1, 7},
   };
   for (const auto& c : cases) {
@@ -225,7 +230,7 @@ TEST(JsonRead, ArraysNullablesAndParsedStrings) {
   ASSERT_TRUE(numbers.has_value());
   EXPECT_EQ(*numbers, (std::vector<std::uint64_t>{1, 2, 3}));
   expect_error(read_array(parsed("[1,\n -2]"), read_u64).error(), "invalid value: integer `-2`, expected u64", 2, 3);
-  expect_error(read_array(parsed("{}"), read_u64).error(), "invalid type: map, expected a sequence", 1, 2);
+  expect_error(read_array(parsed("{}"), read_u64).error(), "invalid type: map, expected a sequence", 1, 0);
 
   EXPECT_EQ(read_nullable(parsed("null"), read_u8).value(), std::nullopt);
   EXPECT_EQ(read_nullable(parsed("7"), read_u8).value(), std::optional<std::uint8_t>(7));

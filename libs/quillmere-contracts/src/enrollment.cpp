@@ -211,17 +211,23 @@ JsonResult<EnrollmentState> EnrollmentState::from_json(const JsonValue& v) {
   if (!v.is_object()) return std::unexpected(brackfern::json_invalid_type(v, "internally tagged enum EnrollmentState"));
   const JsonValue* status = v.find("status");
   if (status == nullptr) return std::unexpected(brackfern::json_error_at(v, "missing field `status`"));
-  auto index = brackfern::read_enum_index(*status, kStatusNames);
+  auto index = brackfern::read_tag_index(*status, kStatusNames);
   if (!index) return std::unexpected(std::move(index.error()));
+  // The variant is known only once the whole object is read, so every other
+  // problem in it is reported at its end.
+  const auto at_end = [&v](JsonResult<EnrollmentState> read) {
+    if (!read) read.error() = brackfern::json_error_at(v, std::move(read.error().message));
+    return read;
+  };
   switch (*index) {
     case 0:
       return EnrollmentState(Unenrolled{});
     case 1:
-      return read_pending(v);
+      return at_end(read_pending(v));
     case 2:
-      return read_enrolled(v);
+      return at_end(read_enrolled(v));
     case 3:
-      return read_revoked(v);
+      return at_end(read_revoked(v));
     default:
       break;
   }

@@ -109,3 +109,45 @@ TEST(CheckReportsTest, ReadsReportsWithRequiredMembersAndIgnoresOthers) {
 
 }  // namespace
 }  // namespace quillmere
+
+namespace quillmere {
+namespace {
+
+// Where the reader reports problems in a report: a repeated member before its
+// colon, a wrong-typed container before its bracket, an enumeration value that
+// is not a string at its first byte.
+TEST(CheckReportReading, ReportsEachProblemWhereTheReaderMeetsIt) {
+  struct Case {
+    const char* text;
+    bool precheck;
+    const char* error;
+  };
+  const std::vector<Case> cases = {
+      {R"({"disk_space_sufficient": true, "disk_space_sufficient"  : true})", true,
+       R"(Error("duplicate field `disk_space_sufficient`", line: 1, column: 57))"},
+      {R"({"disk_space_sufficient": [1], "no_conflicting_apply_in_progress": true, "artifacts_resolvable": true})",
+       true, R"(Error("invalid type: sequence, expected a boolean", line: 1, column: 26))"},
+      {"[true, true, false]", true,
+       R"(Error("invalid type: sequence, expected struct PrecheckReport", line: 1, column: 0))"},
+      {R"({"services_healthy": 17, "no_crash_loop": "passed"})", false,
+       R"(Error("expected value", line: 1, column: 22))"},
+      {R"({"services_healthy": [17], "no_crash_loop": "passed"})", false,
+       R"(Error("expected value", line: 1, column: 22))"},
+      {R"({"services_healthy": {"passed": null}, "no_crash_loop": "passed"})", false,
+       R"(Error("invalid type: map, expected variant identifier", line: 1, column: 21))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto value = brackfern::parse_json(c.text);
+    if (!value) {
+      EXPECT_EQ(value.error().debug(), c.error);
+      continue;
+    }
+    const auto error =
+        c.precheck ? PrecheckReport::from_json(*value).error() : PostcheckReport::from_json(*value).error();
+    EXPECT_EQ(error.debug(), c.error);
+  }
+}
+
+}  // namespace
+}  // namespace quillmere

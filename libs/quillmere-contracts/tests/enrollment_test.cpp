@@ -396,6 +396,40 @@ TEST(EnrollmentStateJsonTest, ReadingFindsStatusAnywhereAndIgnoresOtherMembers) 
   }
 }
 
+// The status is judged where it stands; every other problem only once the
+// whole object is read, so at its closing brace.
+TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace) {
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  const std::string approval_at = R"({"approved_at": "2026-03-01T08:15:00Z", "method": 7})";
+  const std::string enrolled =
+      R"({"status": "enrolled", "control_plane_id": "cp-a", "key_id": "0e8f5a4c-1b2d-4e3f-9a5b-6c7d8e9f0a1b", )"
+      R"("public_key": "00", "enrolled_at": "2026-03-01T08:15:00Z", "approval": )" +
+      approval_at + "}";
+  const std::vector<Case> cases = {
+      {R"({"status": 5})", R"(Error("invalid type: integer `5`, expected variant identifier", line: 1, column: 12))"},
+      {R"({"status": ["revoked"]})",
+       R"(Error("invalid type: sequence, expected variant identifier", line: 1, column: 11))"},
+      {R"({"status": "paused", "x": 1})",
+       R"(Error("unknown variant `paused`, expected one of `unenrolled`, `pending_owner_approval`, `enrolled`, `revoked`", line: 1, column: 19))"},
+      {R"({"status": "revoked", "previously": 5, "revoked_at": "x"})",
+       R"(Error("invalid type: integer `5`, expected a string", line: 1, column: 57))"},
+      {R"({"previously": "cp-a", "revoked_at": "yesterday", "status": "revoked"})",
+       R"(Error("validation failed: invalid RFC 3339 timestamp \"yesterday\": the 'year' component could not be parsed", line: 1, column: 70))"},
+      {enrolled, "Error(\"expected value\", line: 1, column: " + std::to_string(enrolled.size()) + ")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parsed = brackfern::parse_json(c.text);
+    ASSERT_TRUE(parsed.has_value());
+    auto read = EnrollmentState::from_json(*parsed);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().debug(), c.error);
+  }
+}
+
 TEST(EnrollmentStateJsonTest, KeyMaterialIsKeptExactlyAsGiven) {
   auto parsed = brackfern::parse_json(
       R"({"status": "pending_owner_approval", "control_plane_id": "cp-a", "key_id": "0E8F5A4C-1B2D-4E3F-9A5B-6C7D8E9F0A1B", "public_key": "ABCDEF", "offered_at": "2026-03-01T08:15:00Z"})");

@@ -58,4 +58,18 @@ class AuditChain {
 [[nodiscard]] std::expected<void, CoreError> verify_chain(std::span<const SignedAuditEvent> log,
                                                           const VerifyingKey& key);
 
+// verify_chain one entry at a time, for logs that are decoded as they are
+// walked: check(entry) for each entry in order; the first failure ends the walk.
+class ChainVerifier {
+ public:
+  explicit ChainVerifier(const VerifyingKey& key) : key_(key) {}
+  [[nodiscard]] std::expected<void, CoreError> check(const SignedAuditEvent& entry);
+
+ private:
+  const VerifyingKey& key_;
+  std::optional<ContentHash> previous_;
+  std::uint64_t expected_sequence_ = 0;
+  std::string bytes_;  // reused for every entry
+};
+
 }  // namespace brackfern

@@ -88,6 +88,10 @@ enum class RedactionReason {
 template <class Enum>
 [[nodiscard]] JsonResult<Enum> enum_from_json(const JsonValue& value);
 
+// The value whose JSON string is exactly `name`, if any (same six enumerations).
+template <class Enum>
+[[nodiscard]] std::optional<Enum> enum_from_name(std::string_view name);
+
 // "notice" for failure, denied and expired; "info" for every other result.
 [[nodiscard]] Severity severity_for(AuditResult result);
 // "security" for authentication, authorization, key management, network

@@ -4,7 +4,8 @@
 // one `from_json` built from these pieces; they produce the program's reader
 // messages with the position of the value concerned:
 //   missing field `x`                      just after the `}` of the object
-//   unknown field `x`, expected one of `a`, `b`   just after the member name
+//   unknown field `x`, expected one of `a`, `b`   before the colon after the name
+//   invalid type: sequence, expected u64   before the `[` (a map: before the `{`)
 //   unknown variant `x`, expected `a` or `b`      just after the string
 //   invalid type: string "abc", expected u64      just after the value
 //   invalid value: integer `-1`, expected u64     just after the value
@@ -63,8 +64,16 @@ template <class Parse>
 }
 
 // Reads a unit enumeration written as a string; returns the index of the name
-// in `names`, or "unknown variant `x`, expected ..." listing all names.
+// in `names`, or "unknown variant `x`, expected ..." listing all names. A
+// value that is neither a string nor an object is "expected value" at its
+// first byte (counted); an object is "invalid type: map, expected variant
+// identifier" before its bracket.
 [[nodiscard]] JsonResult<std::size_t> read_enum_index(const JsonValue& v, std::span<const std::string_view> names);
+
+// The same for the tag of an internally tagged document (a member naming the
+// variant): any value other than a string is "invalid type: ..., expected
+// variant identifier", after a scalar, before a container's bracket.
+[[nodiscard]] JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::string_view> names);
 
 // Reads an array, each element through `read_element` (const JsonValue& -> JsonResult<T>).
 template <class ReadElement>

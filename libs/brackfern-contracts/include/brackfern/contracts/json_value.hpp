@@ -33,7 +33,8 @@ struct JsonMember;
 
 // A JSON value that keeps unsigned, signed and floating numbers apart and
 // object members in document order. Every value read from text remembers
-// where it ended; every member remembers where its name's closing quote was.
+// where it began and ended; every member remembers where the colon after its
+// name is (after any white space following the name).
 class JsonValue {
  public:
   using Array = std::vector<JsonValue>;
@@ -41,22 +42,20 @@ class JsonValue {
   using Storage = std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double, std::string, Array, Object>;
 
   JsonValue() : data(nullptr) {}
-  JsonValue(std::nullptr_t) : data(nullptr) {}                      // NOLINT
-  JsonValue(bool b) : data(b) {}                                    // NOLINT
-  JsonValue(std::uint64_t u) : data(u) {}                           // NOLINT
-  JsonValue(std::int64_t i) : data(i) {}                            // NOLINT
-  JsonValue(double d) : data(d) {}                                  // NOLINT
-  JsonValue(std::string s) : data(std::move(s)) {}                  // NOLINT
-  JsonValue(std::string_view s) : data(std::string(s)) {}           // NOLINT
-  JsonValue(const char* s) : data(std::string(s)) {}                // NOLINT
-  JsonValue(Array a) : data(std::move(a)) {}                        // NOLINT
-  JsonValue(Object o) : data(std::move(o)) {}                       // NOLINT
+  JsonValue(std::nullptr_t) : data(nullptr) {}             // NOLINT
+  JsonValue(bool b) : data(b) {}                           // NOLINT
+  JsonValue(std::uint64_t u) : data(u) {}                  // NOLINT
+  JsonValue(std::int64_t i) : data(i) {}                   // NOLINT
+  JsonValue(double d) : data(d) {}                         // NOLINT
+  JsonValue(std::string s) : data(std::move(s)) {}         // NOLINT
+  JsonValue(std::string_view s) : data(std::string(s)) {}  // NOLINT
+  JsonValue(const char* s) : data(std::string(s)) {}       // NOLINT
+  JsonValue(Array a) : data(std::move(a)) {}               // NOLINT
+  JsonValue(Object o) : data(std::move(o)) {}              // NOLINT
 
   // An integer that is negative is held as signed, any other as unsigned,
   // exactly as the reader would hold the same number.
-  static JsonValue integer(std::int64_t i) {
-    return i < 0 ? JsonValue(i) : JsonValue(static_cast<std::uint64_t>(i));
-  }
+  static JsonValue integer(std::int64_t i) { return i < 0 ? JsonValue(i) : JsonValue(static_cast<std::uint64_t>(i)); }
   static JsonValue empty_object() { return JsonValue(Object{}); }
   static JsonValue empty_array() { return JsonValue(Array{}); }
 
@@ -77,6 +76,7 @@ class JsonValue {
   [[nodiscard]] const JsonValue* find(std::string_view key) const;
 
   Storage data;
+  JsonPos begin;  // just before the value's first byte
   JsonPos end;
 };
 
@@ -91,11 +91,18 @@ struct JsonMember {
 
 // Parses one JSON document. Only whitespace may follow it. A member name that
 // occurs twice in one object is refused ("duplicate field `x`", just after
-// the second name). Messages and positions are those of the program's JSON
+// the second name, before the colon). Messages and positions are those of the program's JSON
 // reader ("EOF while parsing a value" at line 1, column 0 for empty input,
 // "trailing characters", "expected `,` or `}`", ...). Nesting deeper than 128
 // levels is refused with "recursion limit exceeded".
 [[nodiscard]] std::expected<JsonValue, JsonError> parse_json(std::string_view text);
+
+namespace detail {
+// parse_json for a value that stands inside `open_containers` arrays or
+// objects of a larger document: the nesting limit counts them too. Positions
+// are those within `text`.
+[[nodiscard]] std::expected<JsonValue, JsonError> parse_json_nested(std::string_view text, int open_containers);
+}  // namespace detail
 
 // The file form: two spaces per level, "name": value, empty containers as
 // [] and {}, standard escaping with non-ASCII written raw, no trailing newline.

@@ -17,10 +17,14 @@
 #include <brackfern/crypto/content_hash.hpp>
 #include <brackfern/crypto/keys.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -48,6 +52,89 @@ struct NodeIdentity {
   friend bool operator==(const NodeIdentity&, const NodeIdentity&) = default;
 };
 
+// The text of a loaded state file, kept for as long as any state read from it
+// refers to its log entries. The part that holds the seed (all of it unless
+// the reader narrowed it down to the identity member) is wiped when released.
+struct StateFileText {
+  std::string bytes;
+  std::size_t secret_begin = 0;
+  std::size_t secret_end = std::string::npos;
+  explicit StateFileText(std::string text) : bytes(std::move(text)) {}
+  StateFileText(const StateFileText&) = delete;
+  StateFileText& operator=(const StateFileText&) = delete;
+  ~StateFileText();
+};
+
+// The audit log, oldest first. An entry read from a state file in exactly
+// the form the writer gives it stays as that text (offset and length into
+// the file's text) and is copied as it stands when the state is saved; any
+// other entry (appended, or read in another form) is held as a value and
+// written anew. Entries are handed out as values, decoded one at a time.
+class AuditLog {
+ public:
+  AuditLog() = default;
+  [[nodiscard]] static AuditLog from_entries(std::vector<brackfern::SignedAuditEvent> entries);
+
+  [[nodiscard]] std::size_t size() const { return entries_.size(); }
+  [[nodiscard]] bool empty() const { return entries_.empty(); }
+  // A copy (const, so that changing it by mistake does not compile).
+  [[nodiscard]] const brackfern::SignedAuditEvent operator[](std::size_t i) const;
+  [[nodiscard]] const brackfern::SignedAuditEvent back() const { return (*this)[size() - 1]; }
+
+  void push_back(brackfern::SignedAuditEvent entry);
+  // Replaces entry i by a value (it is then written anew).
+  void replace(std::size_t i, brackfern::SignedAuditEvent entry);
+
+  // Calls visit(const SignedAuditEvent&) for each entry in order, decoding
+  // into one reused value; stops at the first visit that returns false.
+  template <class Visit>
+  void for_each(Visit&& visit) const {
+    std::optional<brackfern::SignedAuditEvent> scratch;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      if (!visit(decode(i, scratch))) return;
+    }
+  }
+
+  // The stored text of entry i when it is kept as read, else empty.
+  [[nodiscard]] std::string_view stored_text(std::size_t i) const;
+
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = brackfern::SignedAuditEvent;
+    using difference_type = std::ptrdiff_t;
+    Iterator(const AuditLog* log, std::size_t i) : log_(log), i_(i) {}
+    brackfern::SignedAuditEvent operator*() const { return (*log_)[i_]; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return i_ == other.i_; }
+
+   private:
+    const AuditLog* log_;
+    std::size_t i_;
+  };
+  [[nodiscard]] Iterator begin() const { return Iterator(this, 0); }
+  [[nodiscard]] Iterator end() const { return Iterator(this, size()); }
+
+  friend bool operator==(const AuditLog& a, const AuditLog& b);
+
+ private:
+  friend struct AuditLogAccess;
+  // An entry kept as text has value == 0; otherwise it is values_[value - 1].
+  struct Entry {
+    std::uint64_t offset = 0;
+    std::uint32_t length = 0;
+    std::uint32_t value = 0;
+  };
+  const brackfern::SignedAuditEvent& decode(std::size_t i, std::optional<brackfern::SignedAuditEvent>& scratch) const;
+
+  std::shared_ptr<const StateFileText> text_;
+  std::vector<Entry> entries_;
+  std::vector<brackfern::SignedAuditEvent> values_;
+};
+
 // The whole state document. Members are written in declaration order; the
 // three optional members are written as null when absent (unlike every other
 // document, which leaves absent members out). On reading, identity,
@@ -59,9 +146,9 @@ struct NodeState {
   EnrollmentState enrollment;
   std::optional<CommittedBundle> committed;
   std::optional<CommittedBundle> previous_committed;
-  std::optional<brackfern::ContentHash> audit_head;    // hash of the newest audit event
-  std::uint64_t audit_sequence = 0;                    // the chain's sequence counter
-  std::vector<brackfern::SignedAuditEvent> audit_log;  // oldest first; only ever grows
+  std::optional<brackfern::ContentHash> audit_head;  // hash of the newest audit event
+  std::uint64_t audit_sequence = 0;                  // the chain's sequence counter
+  AuditLog audit_log;                                // oldest first; only ever grows
 
   // A new node: unenrolled, nothing committed, an empty audit log.
   [[nodiscard]] static NodeState create(NodeIdentity identity);
@@ -81,6 +168,9 @@ using LoadStateError = std::variant<std::string, brackfern::JsonError>;
 // Reads the whole file at `path` and parses it as one NodeState. The path
 // appears in messages exactly as given.
 [[nodiscard]] std::expected<NodeState, LoadStateError> load_state(const std::string& path);
+
+// Parses the text of a state file (what load_state does after reading it).
+[[nodiscard]] brackfern::JsonResult<NodeState> read_state_text(std::string text);
 
 // The file form of the state: indented JSON, two spaces per level, no newline
 // after the closing brace.

@@ -1,0 +1,52 @@
+#pragma once
+
+// The reference reading and writing of a state file: the whole document as
+// one JSON tree, then typed; written back from one tree. The state file's
+// one-pass reader and piecewise writer must agree with it on every input.
+
+#include <quillmere/engine/node_state.hpp>
+
+#include <brackfern/contracts/json_value.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace quillmere::test_support {
+
+inline brackfern::JsonResult<NodeState> oracle_read(std::string_view text) {
+  auto document = brackfern::parse_json(text);
+  if (!document) return std::unexpected(std::move(document.error()));
+  return NodeState::from_json(*document);
+}
+
+inline std::string oracle_write(const NodeState& state) {
+  return brackfern::write_pretty_json(state.to_json());
+}
+
+// Empty when read_state_text and the reference agree on `text`: the same
+// error (message, line and column), or equal states that write the same
+// bytes, also after one more event is recorded on both. Otherwise says how
+// they differ.
+inline std::string disagreement(const std::string& text, const brackfern::AuditEvent* then_record = nullptr) {
+  auto expected = oracle_read(text);
+  auto got = read_state_text(text);
+  if (expected.has_value() != got.has_value()) {
+    return expected ? "refused with " + got.error().debug()
+                    : "read although the reference says " + expected.error().debug();
+  }
+  if (!expected) {
+    return expected.error() == got.error() ? std::string()
+                                           : got.error().debug() + " instead of " + expected.error().debug();
+  }
+  if (!(*got == *expected)) return "a different state";
+  if (state_file_text(*got) != oracle_write(*expected)) return "different bytes written";
+  if (then_record != nullptr) {
+    const bool recorded_expected = record_event(*expected, *then_record).has_value();
+    const bool recorded_got = record_event(*got, *then_record).has_value();
+    if (recorded_expected != recorded_got) return "recording differs";
+    if (state_file_text(*got) != oracle_write(*expected)) return "different bytes written after recording";
+  }
+  return {};
+}
+
+}  // namespace quillmere::test_support

@@ -2,7 +2,7 @@
 # Times every zidazavavide command against the floor it cannot go below, on a
 # fresh node's state and on large states, and prints the figures as tables.
 #
-#   bench/floor_ratios.sh [--runs N] [--million] [BUILD [BEFORE]]
+#   bench/floor_ratios.sh [--runs N] [--million | --fresh-only] [BUILD [BEFORE]]
 #
 # BUILD (default build/bench-release) and BEFORE are Release build dirs made
 # with -DZZV_BUILD_BENCH=ON. With BEFORE, both programs are timed side by side
@@ -15,7 +15,9 @@
 #     `openssl speed ed25519` measures it just before and just after.
 # States: a fresh node's (node init, enroll offer, enroll approve --yes), one
 # of 100,000 events from make_large_state, and with --million (or
-# ZZV_BENCH_1M=1) one of 1,000,000 events (about 820 MB, slow to make).
+# ZZV_BENCH_1M=1) one of 1,000,000 events (about 820 MB, slow to make);
+# --fresh-only measures only the fresh node's. Large states take N rounds
+# (default 5), the fresh node's 8 × N.
 # Each command is first run once per program under /usr/bin/time, which gives
 # its peak resident memory and checks its exit status, its first line of
 # output and that the log gained exactly the events the command records, so a
@@ -26,11 +28,12 @@
 set -euo pipefail
 
 usage() {
-  sed -n '3,5p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '5p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
 }
 
 runs=5
 million=${ZZV_BENCH_1M:-0}
+fresh_only=0
 while [[ $# -gt 0 ]]; do
   case $1 in
     --runs)
@@ -39,6 +42,10 @@ while [[ $# -gt 0 ]]; do
       ;;
     --million)
       million=1
+      shift
+      ;;
+    --fresh-only)
+      fresh_only=1
       shift
       ;;
     -h | --help)
@@ -138,9 +145,10 @@ median() {
   sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# One Ed25519 verification in seconds, as openssl speed measures it now.
+# One Ed25519 verification in seconds, as openssl speed measures it now: in
+# user CPU time (its default), or in wall time with -elapsed.
 ed25519_verify_seconds() {
-  openssl speed -mr -seconds 2 ed25519 2>/dev/null | awk -F: '/^\+F6:/ { printf "%.9g\n", 1 / $6 }'
+  openssl speed -mr "$@" -seconds 1 ed25519 2>/dev/null | awk -F: '/^\+F6:/ { printf "%.9g\n", 1 / $6 }'
 }
 
 # The sequence of the last event in a state file (the log ends the file).
@@ -205,7 +213,7 @@ measure() {
   local warmup=1
   [[ $events == fresh ]] || ((events < 1000000)) || warmup=0
   local timed_runs=$runs
-  [[ $events != fresh ]] || timed_runs=$((runs > 40 ? runs : 40))
+  [[ $events != fresh ]] || timed_runs=$((8 * runs))
 
   echo
   echo "### $title: $count events, state file $(mib "$size") MiB ($size bytes); memory limit file + 32 MiB = $(mib $((size + 33554432))) MiB"
@@ -264,7 +272,7 @@ measure() {
     fi
     rm -f "$dir"/out.*
 
-    local floor="" floor_text="-"
+    local floor="" floor_cpu="" floor_text="-"
     declare -A med=() cpu=() codes=()
     if ((${#names[@]} > 0)); then
       [[ $kind == verify ]] || {
@@ -273,7 +281,7 @@ measure() {
       }
       # Rounds of one run of each, in alternating order, so that a change in
       # the machine's load falls on all of them alike.
-      local round samples=() order=()
+      local round samples=() cpu_samples=() order=()
       : >"$dir/times"
       local warmup_rounds=$warmup
       [[ $kind != verify ]] || warmup_rounds=0
@@ -291,7 +299,8 @@ measure() {
           read_export "$dir/round.json" >>"$dir/times"
           # The signature floor in $runs of the rounds, spread over them.
           if [[ $kind == verify ]] && (((round * runs) % timed_runs < runs)); then
-            samples+=("$(ed25519_verify_seconds)")
+            samples+=("$(ed25519_verify_seconds -elapsed)")
+            cpu_samples+=("$(ed25519_verify_seconds)")
           fi
         fi
       done
@@ -303,7 +312,8 @@ measure() {
       done
       if [[ $kind == verify ]]; then
         floor=$(awk -v n="$count" -v s="$(printf '%s\n' "${samples[@]}" | median)" 'BEGIN { printf "%.6f", n * s }')
-        floor_text="$(seconds "$floor") (sig)"
+        floor_cpu=$(awk -v n="$count" -v s="$(printf '%s\n' "${cpu_samples[@]}" | median)" 'BEGIN { printf "%.6f", n * s }')
+        floor_text="sig. $(seconds "$floor") (CPU $(seconds "$floor_cpu"))"
       else
         floor=${med[floor]}
         floor_text=$(seconds "$floor")
@@ -324,7 +334,10 @@ measure() {
       median_of[$events/$name/$label]=${med[$label]}
       local memory_flag=""
       ((rss[i] * 1024 <= size + 33554432)) || memory_flag=" (over)"
-      row+=" $(seconds "${med[$label]}") | $(ratio "${med[$label]}" "$floor") | $(seconds "${cpu[$label]}") | $(mib $((rss[i] * 1024)))$memory_flag | $(ratio $((rss[i] * 1024)) "$size") |"
+      local times_floor
+      times_floor=$(ratio "${med[$label]}" "$floor")
+      [[ -z $floor_cpu ]] || times_floor+=" (CPU $(ratio "${cpu[$label]}" "$floor_cpu"))"
+      row+=" $(seconds "${med[$label]}") | $times_floor | $(seconds "${cpu[$label]}") | $(mib $((rss[i] * 1024)))$memory_flag | $(ratio $((rss[i] * 1024)) "$size") |"
     done
     if ((${#labels[@]} == 2)); then
       if ((ok[0] && ok[1])); then
@@ -341,17 +354,18 @@ measure() {
 
 echo "## Command times against their floors ($(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
 echo
-echo "Medians of $runs rounds (40 on the fresh state) in seconds, each round one run of the floor and of each"
+echo "Medians of $runs rounds ($((8 * runs)) on the fresh state) in seconds, each round one run of the floor and of each"
 echo "program in alternating order; ×floor = wall median / floor (the atomic rewrite of the same file, or for"
-echo "\`audit verify\` events × one Ed25519 verification by \`openssl speed\` once per round); CPU = user + system;"
+echo "\`audit verify\` events × one Ed25519 verification by \`openssl speed\` once per round, in wall time with"
+echo "-elapsed and in CPU time, the CPU ratio beside); CPU = user + system;"
 echo "peak RSS from /usr/bin/time, \"(over)\" when above the file size + 32 MiB."
 for label_index in "${!labels[@]}"; do
   echo "${labels[$label_index]}: ${programs[$label_index]}"
 done
 
 measure "fresh node" fresh
-measure "100,000-event" 100000
-if [[ $million == 1 ]]; then
+[[ $fresh_only == 1 ]] || measure "100,000-event" 100000
+if [[ $million == 1 && $fresh_only == 0 ]]; then
   free_bytes=$(($(df --output=avail -B1 "$work" | tail -n 1)))
   if ((free_bytes < 5 * 1024 * 1024 * 1024)); then
     echo "floor_ratios: skipping the 1,000,000-event state: less than 5 GiB free at $work" >&2

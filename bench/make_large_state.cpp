@@ -1,11 +1,12 @@
 // Writes a node state file with a long audit log, for timing whole commands
 // on the state of a node that has run for years.
 //
-//   make_large_state <path> <events>
+//   make_large_state <path> <events> [offer.json]
 //
-// The node is enrolled with a freshly generated control plane key, and its
-// log holds <events> valid, signed events that
-// cycle through the outcomes a node records in ordinary life (offers,
+// The node is enrolled with a freshly generated control plane key, or with
+// the control plane of a `dev-cp offer` file when one is given (so that
+// `dev-cp bundle` can then mint bundles the node admits), and its log holds
+// <events> valid, signed events that cycle through the outcomes a node records in ordinary life (offers,
 // approvals, admitted/applied/committed bundles, refusals, pre-check failures
 // and rollbacks), one minute apart. `audit verify` succeeds on the result.
 
@@ -16,6 +17,7 @@
 #include <brackfern/contracts/identifiers.hpp>
 #include <brackfern/contracts/timestamp.hpp>
 #include <brackfern/crypto/keys.hpp>
+#include <quillmere/engine/file_io.hpp>
 
 #include <charconv>
 #include <cstdint>
@@ -54,11 +56,29 @@ brackfern::AuditEvent life_event(std::uint64_t n, const brackfern::ControlPlaneI
   }
 }
 
+// The enrollment under the control plane that signed the offer at `path`,
+// approved from the local configuration as `enroll approve --yes` would.
+std::optional<quillmere::EnrollmentState::Enrolled> enrollment_from_offer(const std::string& path,
+                                                                          brackfern::Timestamp at) {
+  auto text = quillmere::read_text_file(path);
+  if (!text) return std::nullopt;
+  auto document = brackfern::parse_json(*text);
+  if (!document) return std::nullopt;
+  auto offer = quillmere::EnrollmentOffer::from_json(*document);
+  if (!offer) return std::nullopt;
+  auto verified = quillmere::verify_offer(*offer, brackfern::Timestamp::now());
+  if (!verified) return std::nullopt;
+  const quillmere::EnrollmentOfferPayload& payload = verified->get();
+  return quillmere::EnrollmentState::Enrolled{
+      payload.control_plane_id, payload.key_id, payload.public_key, at,
+      quillmere::LocalOwnerApproval{at, quillmere::LocalApprovalMethod::LocalConfigFile}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: make_large_state <path> <events>\n";
+  if (argc != 3 && argc != 4) {
+    std::cerr << "usage: make_large_state <path> <events> [offer.json]\n";
     return 2;
   }
   const std::string path = argv[1];
@@ -73,12 +93,23 @@ int main(int argc, char** argv) {
   quillmere::NodeState state =
       quillmere::NodeState::create(quillmere::NodeIdentity::generate(brackfern::NodeId::create()));
 
-  const brackfern::SigningKey control_plane_key = brackfern::SigningKey::generate();
-  const brackfern::ControlPlaneId control_plane = brackfern::ControlPlaneId::from_static("fleet-control");
   const brackfern::Timestamp enrolled_at = brackfern::Timestamp::from_unix(kStart);
-  state.enrollment = quillmere::EnrollmentState::Enrolled{
-      control_plane, brackfern::KeyId::create(), quillmere::ControlPlaneKeyMaterial(control_plane_key.verifying_key()),
-      enrolled_at, quillmere::LocalOwnerApproval{enrolled_at, quillmere::LocalApprovalMethod::InteractiveConsole}};
+  if (argc == 4) {
+    auto enrolled = enrollment_from_offer(argv[3], enrolled_at);
+    if (!enrolled) {
+      std::cerr << "make_large_state: " << argv[3] << " is not a valid, verifying enrollment offer\n";
+      return 1;
+    }
+    state.enrollment = std::move(*enrolled);
+  } else {
+    const brackfern::SigningKey control_plane_key = brackfern::SigningKey::generate();
+    state.enrollment = quillmere::EnrollmentState::Enrolled{
+        brackfern::ControlPlaneId::from_static("fleet-control"), brackfern::KeyId::create(),
+        quillmere::ControlPlaneKeyMaterial(control_plane_key.verifying_key()), enrolled_at,
+        quillmere::LocalOwnerApproval{enrolled_at, quillmere::LocalApprovalMethod::InteractiveConsole}};
+  }
+  const brackfern::ControlPlaneId control_plane =
+      state.enrollment.get_if<quillmere::EnrollmentState::Enrolled>()->control_plane_id;
 
   for (std::uint64_t n = 0; n < count; ++n) {
     const brackfern::Timestamp at = brackfern::Timestamp::from_unix(kStart + 60 * static_cast<std::int64_t>(n + 1));

@@ -137,8 +137,12 @@ std::string Signature::to_hex() const {
 // ---------------------------------------------------------------------------
 // VerifyingKey
 
+// The key and a verification context set up once for it: each check copies
+// the prepared context rather than fetching the algorithm anew, and the
+// prepared one is never used itself, so copies of the key may share it.
 struct VerifyingKey::Handle {
   PkeyPtr pkey;
+  MdCtxPtr prepared;
 };
 
 std::expected<VerifyingKey, CoreError> VerifyingKey::from_bytes(std::span<const std::uint8_t, 32> bytes) {
@@ -153,17 +157,21 @@ std::expected<VerifyingKey, CoreError> VerifyingKey::from_bytes(std::span<const 
   }
   PkeyPtr pkey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, bytes.data(), bytes.size()));
   if (!pkey) fatal_crypto_failure("ed25519 public key setup failed");
+  MdCtxPtr prepared(EVP_MD_CTX_new());
+  // Pure Ed25519: no digest, the whole message in one call.
+  if (!prepared || EVP_DigestVerifyInit(prepared.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) {
+    fatal_crypto_failure("ed25519 public key setup failed");
+  }
   std::array<std::uint8_t, 32> copy{};
   std::copy(bytes.begin(), bytes.end(), copy.begin());
-  return VerifyingKey(copy, std::make_shared<Handle>(Handle{std::move(pkey)}));
+  return VerifyingKey(copy, std::make_shared<Handle>(Handle{std::move(pkey), std::move(prepared)}));
 }
 
 std::expected<void, CoreError> VerifyingKey::verify(std::span<const std::uint8_t> message,
                                                     const Signature& signature) const {
   MdCtxPtr ctx(EVP_MD_CTX_new());
   if (!ctx) return std::unexpected(CoreError::signature_invalid());
-  // Pure Ed25519: no digest, the whole message in one call.
-  if (EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, handle_->pkey.get()) != 1) {
+  if (EVP_MD_CTX_copy_ex(ctx.get(), handle_->prepared.get()) != 1) {
     ERR_clear_error();
     return std::unexpected(CoreError::signature_invalid());
   }

@@ -162,22 +162,32 @@ std::expected<std::string, OsError> read_text_file(const std::string& path) {
   // that changes size (or a device or pipe, length 0) still reads whole.
   std::string bytes;
   std::size_t capacity = 16384;
-  if (struct stat st {}; ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+  if (struct stat st{}; ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     capacity = static_cast<std::size_t>(st.st_size) + 1;  // + 1: end of file is seen without growing
   }
+  // The buffer is grown without being filled first: only the bytes read are
+  // kept, so clearing a file-sized buffer before reading into it is wasted work.
   std::size_t used = 0;
-  bytes.resize(capacity);
-  for (;;) {
-    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
-    const ssize_t got = ::read(file.get(), bytes.data() + used, bytes.size() - used);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(OsError::from_errno(errno));  // a directory ends here with EISDIR
+  int failure = 0;
+  const auto read_into = [&](char* data, std::size_t size) {
+    for (;;) {
+      const ssize_t got = ::read(file.get(), data + used, size - used);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        failure = errno;  // a directory ends here with EISDIR
+        return used;
+      }
+      if (got == 0) return used;
+      used += static_cast<std::size_t>(got);
+      if (used == size) return used;
     }
-    if (got == 0) break;
-    used += static_cast<std::size_t>(got);
+  };
+  for (;;) {
+    bytes.resize_and_overwrite(capacity, read_into);
+    if (failure != 0) return std::unexpected(OsError::from_errno(failure));
+    if (used < capacity) break;
+    capacity *= 2;
   }
-  bytes.resize(used);
   if (!brackfern::is_valid_utf8(bytes)) return std::unexpected(OsError::invalid_utf8());
   return bytes;
 }

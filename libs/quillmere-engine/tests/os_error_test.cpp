@@ -8,6 +8,9 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace quillmere {
 namespace {
@@ -107,6 +110,20 @@ TEST_F(ReadTextFile, ReadsTheWholeFileExactly) {
   const auto read = read_text_file(write("big.txt", big));
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, big);
+}
+
+// A pipe has no length to size the buffer from: the text grows several
+// times while reading and must keep every byte in order.
+TEST_F(ReadTextFile, ReadsAPipeWithoutALengthWhole) {
+  std::string text;
+  for (int i = 0; text.size() < 100000; ++i) text += std::to_string(i) + ",";
+  const std::string path = (dir_ / "pipe").string();
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(path, std::ios::binary) << text; });
+  const auto read = read_text_file(path);
+  writer.join();
+  ASSERT_TRUE(read.has_value()) << read.error().debug();
+  EXPECT_EQ(*read, text);
 }
 
 TEST_F(ReadTextFile, EmptyFileIsEmptyText) {

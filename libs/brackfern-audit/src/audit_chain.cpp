@@ -122,46 +122,7 @@ class EventBytes {
     escaped(id.to_string());
   }
 
-  void escaped(std::string_view value) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out_.push_back('"');
-    std::size_t run_start = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      const auto byte = static_cast<unsigned char>(value[i]);
-      if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-      out_.append(value.data() + run_start, i - run_start);
-      run_start = i + 1;
-      switch (byte) {
-        case '"':
-          out_.append("\\\"");
-          break;
-        case '\\':
-          out_.append("\\\\");
-          break;
-        case '\b':
-          out_.append("\\b");
-          break;
-        case '\t':
-          out_.append("\\t");
-          break;
-        case '\n':
-          out_.append("\\n");
-          break;
-        case '\f':
-          out_.append("\\f");
-          break;
-        case '\r':
-          out_.append("\\r");
-          break;
-        default: {
-          const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
-          out_.append(escape, sizeof escape);
-        }
-      }
-    }
-    out_.append(value.data() + run_start, value.size() - run_start);
-    out_.push_back('"');
-  }
+  void escaped(std::string_view value) { write_escaped(value, out_); }
 
   void bytes(const ByteString& value) {
     out_.push_back('[');

@@ -120,46 +120,6 @@ void compose_into(std::string_view text, std::string& out) {
 // ---------------------------------------------------------------------------
 // Canonical text
 
-void write_escaped(std::string_view text, std::string& out) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.push_back('"');
-  std::size_t run_start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
-    out.append(text.data() + run_start, i - run_start);
-    run_start = i + 1;
-    switch (byte) {
-      case '"':
-        out.append("\\\"");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '\b':
-        out.append("\\b");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\f':
-        out.append("\\f");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      default: {
-        const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
-        out.append(escape, sizeof escape);
-      }
-    }
-  }
-  out.append(text.data() + run_start, text.size() - run_start);
-  out.push_back('"');
-}
 
 template <class Integer>
 void write_integer(Integer value, std::string& out) {
@@ -348,6 +308,47 @@ class DirectWriter {
 };
 
 }  // namespace
+
+void write_escaped(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  std::size_t run_start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    out.append(text.data() + run_start, i - run_start);
+    run_start = i + 1;
+    switch (byte) {
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      default: {
+        const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
+        out.append(escape, sizeof escape);
+      }
+    }
+  }
+  out.append(text.data() + run_start, text.size() - run_start);
+  out.push_back('"');
+}
 
 std::string compose_text(const std::string& text) {
   if (is_ascii(text)) return text;

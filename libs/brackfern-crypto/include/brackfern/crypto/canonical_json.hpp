@@ -5,6 +5,7 @@
 
 #include <expected>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brackfern {
@@ -20,6 +21,11 @@ namespace brackfern {
 
 // Appends the canonical text of an already canonical value to `out`.
 void write_value(const JsonValue& canonical, std::string& out);
+
+// Appends `text` (already composed) as a canonical JSON string: quotes, a
+// backslash before " and \, the short escapes \b \t \n \f \r, \u00XX for
+// the other control characters, every other byte as it is.
+void write_escaped(std::string_view text, std::string& out);
 
 // canonicalize then write_value into a fresh buffer.
 [[nodiscard]] std::expected<std::string, CoreError> canonical_bytes(const JsonValue& document);

@@ -120,7 +120,6 @@ void compose_into(std::string_view text, std::string& out) {
 // ---------------------------------------------------------------------------
 // Canonical text
 
-
 template <class Integer>
 void write_integer(Integer value, std::string& out) {
   char digits[24];

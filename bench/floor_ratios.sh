@@ -199,7 +199,7 @@ measure() {
   local reports="--precheck $in/precheck.json --postcheck $in/postcheck.json"
 
   # name | kind (change, read, verify) | expected exit status | events it adds | first line (extended regex) | arguments
-  local specs=(
+  local cases=(
     "enroll approve (refused)|change|1|1|^Error: \"refused: nothing is pending local owner approval\"$|enroll approve --yes --state $state"
     "enroll revoke|change|0|1|^revoked\. control plane 'bench-cp' no longer|enroll revoke --state $state"
     "enroll offer|change|0|1|^offer accepted for review: control plane 'other-cp'|enroll offer $in/other-offer.json --state $state"
@@ -230,10 +230,10 @@ measure() {
   echo "$header"
   echo "$rule"
 
-  local spec
-  for spec in "${specs[@]}"; do
+  local case_line
+  for case_line in "${cases[@]}"; do
     local name kind expected added pattern arguments
-    IFS='|' read -r name kind expected added pattern arguments <<<"$spec"
+    IFS='|' read -r name kind expected added pattern arguments <<<"$case_line"
     echo "floor_ratios: $title: $name" >&2
 
     # The checked run of each program, which also gives its peak memory.

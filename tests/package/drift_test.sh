@@ -45,7 +45,7 @@ declare -a groups=() leaves=()
 
 # read_help PATH: parses `BINARY PATH --help` into the tables above.
 read_help() {
-  local path=$1 section="" line spec names value required first rest
+  local path=$1 section="" line usage names value required first rest
   local -a words
   local help
   # shellcheck disable=SC2086 # the path is words
@@ -61,8 +61,8 @@ read_help() {
     fi
     [[ $line =~ ^\ +[^\ ] ]] || { [[ -z $line ]] && section=""; continue; }
     # The declaration ends where a run of two spaces starts the about text.
-    spec=$(sed -E 's/^ +//; s/  .*$//' <<<"$line")
-    read -r -a words <<<"$spec"
+    usage=$(sed -E 's/^ +//; s/  .*$//' <<<"$line")
+    read -r -a words <<<"$usage"
     case $section in
       Subcommands) children[k$path]+=" ${words[0]}" ;;
       Positionals)

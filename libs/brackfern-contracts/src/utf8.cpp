@@ -54,30 +54,15 @@ bool is_valid_utf8(std::string_view text) {
       ++i;
       continue;
     }
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
-      if (lead == 0xED) high = 0x9F;  // surrogates U+D800..U+DFFF
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong below U+10000
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
+    const Lead sequence = lead_of(lead);
+    if (sequence.length == 0 || n - i < sequence.length) return false;
     const auto second = static_cast<unsigned char>(text[i + 1]);
-    if (second < low || second > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
+    if (second < sequence.low || second > sequence.high) return false;
+    for (std::size_t k = 2; k < sequence.length; ++k) {
       const auto next = static_cast<unsigned char>(text[i + k]);
       if (next < 0x80 || next > 0xBF) return false;
     }
-    i += length;
+    i += sequence.length;
   }
   return true;
 }

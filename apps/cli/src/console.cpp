@@ -64,7 +64,10 @@ int ConsoleOutput::sync() {
 
 bool ConsoleOutput::write_out(std::size_t end) {
   if (end == 0) return true;
-  error_number_ = write_all(fd_, brackfern::to_utf8_lossy(std::string_view(pending_).substr(0, end)));
+  const std::string_view text = std::string_view(pending_).substr(0, end);
+  // Output is almost always valid UTF-8: write it without a converted copy.
+  error_number_ =
+      brackfern::is_valid_utf8(text) ? write_all(fd_, text) : write_all(fd_, brackfern::to_utf8_lossy(text));
   if (error_number_ != 0) {
     pending_.clear();
     return false;

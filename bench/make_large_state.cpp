@@ -64,7 +64,7 @@ std::optional<quillmere::EnrollmentState::Enrolled> enrollment_from_offer(const 
   if (!text) return std::nullopt;
   auto document = brackfern::parse_json(*text);
   if (!document) return std::nullopt;
-  auto offer = quillmere::EnrollmentOffer::from_json(*document);
+  auto offer = brackfern::read_tree<quillmere::EnrollmentOffer>(*document);
   if (!offer) return std::nullopt;
   auto verified = quillmere::verify_offer(*offer, brackfern::Timestamp::now());
   if (!verified) return std::nullopt;

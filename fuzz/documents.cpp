@@ -31,7 +31,7 @@ void check_round_trip(const Document& document) {
   const std::string written = brackfern::write_pretty_json(document.to_json());
   auto value = brackfern::parse_json(written);
   zzv_fuzz::require(value.has_value(), "a document's JSON parses");
-  auto reread = Document::from_json(*value);
+  auto reread = brackfern::read_tree<Document>(*value);
   zzv_fuzz::require(reread.has_value(), "a document's JSON reads as the same type");
   zzv_fuzz::require(brackfern::write_pretty_json(reread->to_json()) == written, "a document's JSON writes the same again");
   if constexpr (std::equality_comparable<Document>) {
@@ -51,7 +51,7 @@ const brackfern::SigningKey& fixed_key() {
 const brackfern::Timestamp kNow = brackfern::Timestamp::from_unix(1'780'000'000);
 
 void read_bundle(const brackfern::JsonValue& value) {
-  auto bundle = quillmere::SignedServiceBundle::from_json(value);
+  auto bundle = brackfern::read_tree<quillmere::SignedServiceBundle>(value);
   if (!bundle) return;
   check_round_trip(*bundle);
   const std::string context(brackfern::kServiceBundleContext);
@@ -60,7 +60,7 @@ void read_bundle(const brackfern::JsonValue& value) {
 }
 
 void read_offer(const brackfern::JsonValue& value) {
-  auto offer = quillmere::EnrollmentOffer::from_json(value);
+  auto offer = brackfern::read_tree<quillmere::EnrollmentOffer>(value);
   if (!offer) return;
   check_round_trip(*offer);
   const std::string context(brackfern::kEnrollmentOfferContext);
@@ -69,20 +69,20 @@ void read_offer(const brackfern::JsonValue& value) {
 }
 
 void read_reports(const brackfern::JsonValue& value) {
-  if (auto precheck = quillmere::PrecheckReport::from_json(value)) {
+  if (auto precheck = brackfern::read_tree<quillmere::PrecheckReport>(value)) {
     check_round_trip(*precheck);
     (void)quillmere::debug_list(precheck->evaluate());
   }
-  if (auto postcheck = quillmere::PostcheckReport::from_json(value)) {
+  if (auto postcheck = brackfern::read_tree<quillmere::PostcheckReport>(value)) {
     check_round_trip(*postcheck);
     (void)quillmere::debug_list(postcheck->evaluate());
   }
 }
 
 void read_services(const brackfern::JsonValue& value) {
-  auto services = quillmere::services_from_json(value);
+  auto services = brackfern::read_tree_with(value, quillmere::services_from_json);
   if (!services) return;
-  auto reread = quillmere::services_from_json(quillmere::services_to_json(*services));
+  auto reread = brackfern::read_tree_with(quillmere::services_to_json(*services), quillmere::services_from_json);
   zzv_fuzz::require(reread.has_value() && *reread == *services, "a services list reads back equal");
 }
 

@@ -20,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using zzv_fuzz::require;
   auto value = brackfern::parse_json(zzv_fuzz::as_text(data, size));
   if (!value) return 0;
-  auto state = quillmere::NodeState::from_json(*value);
+  auto state = brackfern::read_tree<quillmere::NodeState>(*value);
   if (!state) return 0;
 
   const std::string text = quillmere::state_file_text(*state);
   require(text == brackfern::write_pretty_json(state->to_json()), "state file text is the pretty JSON of to_json");
   auto reparsed = brackfern::parse_json(text);
   require(reparsed.has_value(), "state file text parses");
-  auto reread = quillmere::NodeState::from_json(*reparsed);
+  auto reread = brackfern::read_tree<quillmere::NodeState>(*reparsed);
   require(reread.has_value(), "state file text reads as a NodeState");
   require(*reread == *state, "state file text reads back equal");
   require(quillmere::state_file_text(*reread) == text, "state file text is stable");

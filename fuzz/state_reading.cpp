@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(written == text.substr(0, read), "an entry read in the written form is the writer's text");
     auto tree = brackfern::detail::parse_json_nested(written, static_cast<int>(depth));
     require(tree.has_value(), "the written form parses");
-    auto general = brackfern::SignedAuditEvent::from_json(*tree);
+    auto general = brackfern::read_tree<brackfern::SignedAuditEvent>(*tree);
     require(general.has_value() && *general == *entry, "the general reader reads the same entry");
   }
   return 0;

@@ -37,7 +37,7 @@ std::string public_key_hex(const DevControlPlaneKey& key) {
 std::vector<quillmere::ServiceSpec> services_from_text(std::string_view text) {
   auto value = brackfern::parse_json(text);
   EXPECT_TRUE(value.has_value());
-  auto services = quillmere::services_from_json(*value);
+  auto services = brackfern::read_tree_with(*value, quillmere::services_from_json);
   EXPECT_TRUE(services.has_value()) << services.error().debug();
   return services ? *services : std::vector<quillmere::ServiceSpec>{};
 }
@@ -120,7 +120,7 @@ TEST(DevControlPlaneKey, ReadsBothRequiredMembersAndIgnoresOthers) {
     SCOPED_TRACE(c.name);
     auto value = brackfern::parse_json(c.text);
     ASSERT_TRUE(value.has_value()) << value.error().debug();
-    auto key = DevControlPlaneKey::from_json(*value);
+    auto key = brackfern::read_tree<DevControlPlaneKey>(*value);
     if (c.error.empty()) {
       ASSERT_TRUE(key.has_value()) << key.error().debug();
       EXPECT_EQ(key->control_plane_id, "acme-cp");

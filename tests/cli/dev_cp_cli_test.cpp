@@ -81,14 +81,14 @@ class DevCpCli : public testing::CliTest {
   }
 
   std::optional<quillmere::EnrollmentOffer> read_offer(std::string_view name) {
-    auto offer = quillmere::EnrollmentOffer::from_json(read_json(name));
+    auto offer = brackfern::read_tree<quillmere::EnrollmentOffer>(read_json(name));
     EXPECT_TRUE(offer.has_value()) << offer.error().debug();
     if (!offer) return std::nullopt;
     return std::move(*offer);
   }
 
   std::optional<quillmere::SignedServiceBundle> read_bundle(std::string_view name) {
-    auto bundle = quillmere::SignedServiceBundle::from_json(read_json(name));
+    auto bundle = brackfern::read_tree<quillmere::SignedServiceBundle>(read_json(name));
     EXPECT_TRUE(bundle.has_value()) << bundle.error().debug();
     if (!bundle) return std::nullopt;
     return std::move(*bundle);

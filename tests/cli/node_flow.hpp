@@ -146,7 +146,7 @@ class NodeFlowTest : public CliTest {
   Document read_as(const std::string& file) {
     auto value = brackfern::parse_json(sandbox().read_file(file).value_or(""));
     EXPECT_TRUE(value.has_value()) << file;
-    auto document = Document::from_json(value.value_or(brackfern::JsonValue{}));
+    auto document = brackfern::read_tree<Document>(value.value_or(brackfern::JsonValue{}));
     EXPECT_TRUE(document.has_value()) << file;
     return std::move(document.value());
   }

@@ -20,17 +20,15 @@
 
 namespace zidazavavide {
 
-// Reads the whole file at `path` and parses it as a `Document` (a type with
-// `static JsonResult<Document> from_json(const JsonValue&)`). An unreadable
+// Reads the whole file at `path` as a `Document` (a type with
+// `static JsonResult<Document> from_json(JsonSource&)`). An unreadable
 // file is its OS error, malformed JSON or a wrong document the JSON error;
 // both are returned as they are.
 template <class Document>
 [[nodiscard]] std::expected<Document, CliError> read_document(const std::string& path) {
   auto text = quillmere::read_text_file(path);
   if (!text) return std::unexpected(CliError(std::move(text.error())));
-  auto value = brackfern::parse_json(*text);
-  if (!value) return std::unexpected(CliError(std::move(value.error())));
-  auto document = Document::from_json(*value);
+  auto document = brackfern::read_document<Document>(*text);
   if (!document) return std::unexpected(CliError(std::move(document.error())));
   return std::move(*document);
 }

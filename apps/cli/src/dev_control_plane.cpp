@@ -104,11 +104,11 @@ brackfern::JsonValue DevControlPlaneKey::to_json() const {
   return document;
 }
 
-brackfern::JsonResult<DevControlPlaneKey> DevControlPlaneKey::from_json(const brackfern::JsonValue& v) {
+brackfern::JsonResult<DevControlPlaneKey> DevControlPlaneKey::from_json(brackfern::JsonSource& source) {
   std::string id;
   std::string seed;
   auto read_into = [](std::string& slot) {
-    return [&slot](const brackfern::JsonValue& member) -> std::expected<void, brackfern::JsonError> {
+    return [&slot](brackfern::JsonSource& member) -> std::expected<void, brackfern::JsonError> {
       auto text = brackfern::read_string(member);
       if (!text) return std::unexpected(std::move(text.error()));
       wipe(slot);  // a repeated member would otherwise leave the earlier text behind
@@ -116,7 +116,7 @@ brackfern::JsonResult<DevControlPlaneKey> DevControlPlaneKey::from_json(const br
       return {};
     };
   };
-  auto read = brackfern::read_object(v, "struct DevControlPlaneKey",
+  auto read = brackfern::read_object(source, "struct DevControlPlaneKey",
                                      {
                                          brackfern::JsonField{"control_plane_id", true, read_into(id)},
                                          brackfern::JsonField{"seed_hex", true, read_into(seed)},

@@ -48,7 +48,7 @@ struct DevControlPlaneKey {
   [[nodiscard]] brackfern::JsonValue to_json() const;
   // Both members required; others ignored. A non-object is
   // "invalid type: ..., expected struct DevControlPlaneKey".
-  [[nodiscard]] static brackfern::JsonResult<DevControlPlaneKey> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<DevControlPlaneKey> from_json(brackfern::JsonSource& source);
 };
 
 // Mints a self-signed enrollment offer: signing key (corrupt seed: text

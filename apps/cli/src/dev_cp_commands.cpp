@@ -22,7 +22,7 @@ void wipe(std::string& text) {
   if (!text.empty()) OPENSSL_cleanse(text.data(), text.size());
 }
 
-// Wipes every string in a parsed document (the key file's tree holds the seed).
+// Wipes every string in a document tree (the key file's tree holds the seed).
 void wipe_strings(brackfern::JsonValue& value) {
   if (auto* text = std::get_if<std::string>(&value.data)) {
     wipe(*text);
@@ -33,26 +33,22 @@ void wipe_strings(brackfern::JsonValue& value) {
   }
 }
 
-// Reads a whole file and parses it as JSON: an unreadable file is its OS
-// error, malformed text the JSON reader's error.
-std::expected<brackfern::JsonValue, CliError> read_json_file(const std::string& path) {
+// Reads a whole file as the document `read` (JsonSource& -> JsonResult<T>)
+// reads: an unreadable file is its OS error, malformed text or a wrong
+// document the JSON reader's error.
+template <class Read>
+auto read_file_document(const std::string& path, Read read)
+    -> std::expected<typename std::invoke_result_t<Read, brackfern::JsonSource&>::value_type, CliError> {
   auto text = quillmere::read_text_file(path);
   if (!text) return std::unexpected(CliError(std::move(text.error())));
-  auto value = brackfern::parse_json(*text);
-  if (!value) return std::unexpected(CliError(std::move(value.error())));
-  return std::move(*value);
+  auto document = brackfern::read_document_with(*text, read);
+  wipe(*text);  // the key file holds the seed
+  if (!document) return std::unexpected(CliError(std::move(document.error())));
+  return std::move(*document);
 }
 
 std::expected<DevControlPlaneKey, CliError> load_key_file(const std::string& path) {
-  auto text = quillmere::read_text_file(path);
-  if (!text) return std::unexpected(CliError(std::move(text.error())));
-  auto value = brackfern::parse_json(*text);
-  wipe(*text);
-  if (!value) return std::unexpected(CliError(std::move(value.error())));
-  auto key = DevControlPlaneKey::from_json(*value);
-  wipe_strings(*value);
-  if (!key) return std::unexpected(CliError(std::move(key.error())));
-  return std::move(*key);
+  return read_file_document(path, DevControlPlaneKey::from_json);
 }
 
 // Writes a document in its file form (indented, no trailing newline),
@@ -103,19 +99,15 @@ CommandResult run_dev_cp_bundle(const DevCpBundle& command, Console& console) {
 
   // The offer is only a source of the key id the node recorded at
   // enrollment; it is not verified here.
-  auto offer_document = read_json_file(command.offer);
-  if (!offer_document) return std::unexpected(std::move(offer_document.error()));
-  auto offer = quillmere::EnrollmentOffer::from_json(*offer_document);
-  if (!offer) return std::unexpected(CliError(std::move(offer.error())));
+  auto offer = read_file_document(command.offer, quillmere::EnrollmentOffer::from_json);
+  if (!offer) return std::unexpected(std::move(offer.error()));
   const brackfern::KeyId key_id = offer->payload.key_id;
 
   auto node_id = brackfern::NodeId::from_str(command.node_id);
   if (!node_id) return std::unexpected(CliError(std::move(node_id.error())));
 
-  auto services_document = read_json_file(command.services);
-  if (!services_document) return std::unexpected(std::move(services_document.error()));
-  auto services = quillmere::services_from_json(*services_document);
-  if (!services) return std::unexpected(CliError(std::move(services.error())));
+  auto services = read_file_document(command.services, quillmere::services_from_json);
+  if (!services) return std::unexpected(std::move(services.error()));
 
   const brackfern::Timestamp now = brackfern::Timestamp::now();
   auto bundle = mint_service_bundle(*key, key_id, *node_id, command.version, std::move(*services), now);

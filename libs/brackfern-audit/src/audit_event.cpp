@@ -75,16 +75,16 @@ JsonValue bytes_to_json(const ByteString& bytes) {
   return JsonValue(std::move(items));
 }
 
-JsonResult<ByteString> bytes_from_json(const JsonValue& value) {
-  return read_array(value, read_u8);
+JsonResult<ByteString> bytes_from_json(JsonSource& source) {
+  return read_array(source, read_u8);
 }
 
 // A field whose reader's result is stored into `slot` (an std::optional of
 // the reader's value type, or of the optional that a nullable reader gives).
 template <class Slot, class Read>
 JsonField field(std::string_view name, bool required, Slot& slot, Read read) {
-  return JsonField{name, required, [&slot, read](const JsonValue& v) -> std::expected<void, JsonError> {
-                     auto got = read(v);
+  return JsonField{name, required, [&slot, read](JsonSource& source) -> std::expected<void, JsonError> {
+                     auto got = read(source);
                      if (!got) return std::unexpected(std::move(got.error()));
                      slot = std::move(*got);
                      return {};
@@ -94,22 +94,22 @@ JsonField field(std::string_view name, bool required, Slot& slot, Read read) {
 // Reads text that goes through a parser (identifiers, timestamps, hashes).
 template <class T>
 auto parsed_with(std::expected<T, CoreError> (*parse)(std::string_view)) {
-  return [parse](const JsonValue& v) { return read_parsed(v, parse); };
+  return [parse](JsonSource& source) { return read_parsed(source, parse); };
 }
 
 // Null reads as absent; anything else through `inner`.
 template <class Inner>
 auto nullable(Inner inner) {
-  return [inner](const JsonValue& v) { return read_nullable(v, inner); };
+  return [inner](JsonSource& source) { return read_nullable(source, inner); };
 }
 
 template <class Enum>
 auto enum_reader() {
-  return [](const JsonValue& v) { return enum_from_json<Enum>(v); };
+  return [](JsonSource& source) { return enum_from_json<Enum>(source); };
 }
 
-const auto kReadString = [](const JsonValue& v) { return read_string(v); };
-const auto kReadBytes = [](const JsonValue& v) { return bytes_from_json(v); };
+const auto kReadString = [](JsonSource& source) { return read_string(source); };
+const auto kReadBytes = [](JsonSource& source) { return bytes_from_json(source); };
 
 template <class T>
 void add_if(JsonValue& object, std::string_view key, const std::optional<T>& value, JsonValue (*write)(const T&)) {
@@ -162,9 +162,9 @@ std::string_view display_name(AuditCategory value) {
 }
 
 template <class Enum>
-JsonResult<Enum> enum_from_json(const JsonValue& value) {
+JsonResult<Enum> enum_from_json(JsonSource& source) {
   const auto& names = EnumNames<Enum>::json;
-  auto index = read_enum_index(value, std::span<const std::string_view>(names.data(), names.size()));
+  auto index = read_enum_index(source, std::span<const std::string_view>(names.data(), names.size()));
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<Enum>(*index);
 }
@@ -185,12 +185,12 @@ template std::optional<AuditCategory> enum_from_name<AuditCategory>(std::string_
 template std::optional<RetentionClass> enum_from_name<RetentionClass>(std::string_view);
 template std::optional<RedactionReason> enum_from_name<RedactionReason>(std::string_view);
 
-template JsonResult<ActorType> enum_from_json<ActorType>(const JsonValue&);
-template JsonResult<AuditResult> enum_from_json<AuditResult>(const JsonValue&);
-template JsonResult<Severity> enum_from_json<Severity>(const JsonValue&);
-template JsonResult<AuditCategory> enum_from_json<AuditCategory>(const JsonValue&);
-template JsonResult<RetentionClass> enum_from_json<RetentionClass>(const JsonValue&);
-template JsonResult<RedactionReason> enum_from_json<RedactionReason>(const JsonValue&);
+template JsonResult<ActorType> enum_from_json<ActorType>(JsonSource&);
+template JsonResult<AuditResult> enum_from_json<AuditResult>(JsonSource&);
+template JsonResult<Severity> enum_from_json<Severity>(JsonSource&);
+template JsonResult<AuditCategory> enum_from_json<AuditCategory>(JsonSource&);
+template JsonResult<RetentionClass> enum_from_json<RetentionClass>(JsonSource&);
+template JsonResult<RedactionReason> enum_from_json<RedactionReason>(JsonSource&);
 
 Severity severity_for(AuditResult result) {
   switch (result) {
@@ -240,11 +240,11 @@ JsonValue Actor::to_json() const {
   return out;
 }
 
-JsonResult<Actor> Actor::from_json(const JsonValue& value) {
+JsonResult<Actor> Actor::from_json(JsonSource& source) {
   std::optional<ActorType> actor_type;
   Actor actor;
   auto read =
-      read_object(value, "struct Actor",
+      read_object(source, "struct Actor",
                   {
                       field("actor_type", true, actor_type, enum_reader<ActorType>()),
                       field("actor_id", false, actor.actor_id, nullable(kReadString)),
@@ -264,10 +264,10 @@ JsonValue Target::to_json() const {
   return out;
 }
 
-JsonResult<Target> Target::from_json(const JsonValue& value) {
+JsonResult<Target> Target::from_json(JsonSource& source) {
   std::optional<std::string> target_type;
   Target target;
-  auto read = read_object(value, "struct Target",
+  auto read = read_object(source, "struct Target",
                           {
                               field("target_type", true, target_type, kReadString),
                               field("target_id", false, target.target_id, nullable(kReadString)),
@@ -289,12 +289,12 @@ JsonValue RedactionMarker::to_json() const {
   return out;
 }
 
-JsonResult<RedactionMarker> RedactionMarker::from_json(const JsonValue& value) {
+JsonResult<RedactionMarker> RedactionMarker::from_json(JsonSource& source) {
   std::optional<std::string> field_path;
   std::optional<RedactionReason> reason;
   RedactionMarker marker;
   auto read = read_object(
-      value, "struct RedactionMarker",
+      source, "struct RedactionMarker",
       {
           field("field_path", true, field_path, kReadString),
           field("reason", true, reason, enum_reader<RedactionReason>()),
@@ -362,7 +362,7 @@ JsonValue AuditEvent::to_json() const {
   return out;
 }
 
-JsonResult<AuditEvent> AuditEvent::from_json(const JsonValue& value) {
+JsonResult<AuditEvent> AuditEvent::from_json(JsonSource& source) {
   std::optional<AuditEventId> event_id;
   std::optional<TenantId> tenant_id;
   std::optional<WorkspaceId> workspace_id;
@@ -382,9 +382,9 @@ JsonResult<AuditEvent> AuditEvent::from_json(const JsonValue& value) {
   std::optional<std::vector<RedactionMarker>> redaction_markers;
   std::optional<ContentHash> previous_event_hash;
 
-  const auto read_markers = [](const JsonValue& v) { return read_array(v, RedactionMarker::from_json); };
+  const auto read_markers = [](JsonSource& in) { return read_array(in, RedactionMarker::from_json); };
   auto read = read_object(
-      value, "struct AuditEvent",
+      source, "struct AuditEvent",
       {
           field("event_id", true, event_id, parsed_with(&AuditEventId::from_str)),
           field("tenant_id", false, tenant_id, nullable(parsed_with(&TenantId::from_str))),
@@ -457,16 +457,16 @@ JsonValue SignedAuditEvent::to_json() const {
   return out;
 }
 
-JsonResult<SignedAuditEvent> SignedAuditEvent::from_json(const JsonValue& value) {
+JsonResult<SignedAuditEvent> SignedAuditEvent::from_json(JsonSource& source) {
   std::optional<AuditEvent> event;
   std::optional<std::uint64_t> sequence;
   std::optional<Signature> signature;
   auto read = read_object(
-      value, "struct SignedAuditEvent",
+      source, "struct SignedAuditEvent",
       {
           field("event", true, event, AuditEvent::from_json),
           field("sequence", true, sequence, read_u64),
-          field("signature", true, signature, [](const JsonValue& v) { return read_parsed(v, &Signature::from_hex); }),
+          field("signature", true, signature, [](JsonSource& in) { return read_parsed(in, &Signature::from_hex); }),
       });
   if (!read) return std::unexpected(std::move(read.error()));
   return SignedAuditEvent{std::move(*event), *sequence, *signature};

@@ -215,7 +215,7 @@ TEST(AuditChainTest, StoredEntriesReadBackAndStillVerifyWithUnknownMembers) {
     stored.as_object()->front().value.add("annotation", JsonValue("added later"));
     auto text = parse_json(write_pretty_json(stored));
     ASSERT_TRUE(text.has_value());
-    auto back = SignedAuditEvent::from_json(*text);
+    auto back = brackfern::read_tree<SignedAuditEvent>(*text);
     ASSERT_TRUE(back.has_value()) << back.error().debug();
     EXPECT_EQ(*back, entry);
     reread.push_back(std::move(*back));

@@ -123,15 +123,15 @@ TEST(AuditEventTest, EnumerationNamesReadBackAndUnknownNamesAreRefused) {
     const auto value = static_cast<AuditCategory>(i);
     EXPECT_EQ(json_name(value), categories[i].json);
     EXPECT_EQ(display_name(value), categories[i].display);
-    EXPECT_EQ(enum_from_json<AuditCategory>(JsonValue(categories[i].json)), value);
+    EXPECT_EQ(read_tree_with(JsonValue(categories[i].json), enum_from_json<AuditCategory>), value);
   }
-  EXPECT_EQ(enum_from_json<ActorType>(JsonValue("federation_peer")), ActorType::FederationPeer);
-  EXPECT_EQ(enum_from_json<RetentionClass>(JsonValue("legal_hold")), RetentionClass::LegalHold);
-  EXPECT_EQ(enum_from_json<RedactionReason>(JsonValue("audience_restricted")), RedactionReason::AudienceRestricted);
+  EXPECT_EQ(read_tree_with(JsonValue("federation_peer"), enum_from_json<ActorType>), ActorType::FederationPeer);
+  EXPECT_EQ(read_tree_with(JsonValue("legal_hold"), enum_from_json<RetentionClass>), RetentionClass::LegalHold);
+  EXPECT_EQ(read_tree_with(JsonValue("audience_restricted"), enum_from_json<RedactionReason>), RedactionReason::AudienceRestricted);
   EXPECT_EQ(display_name(Severity::Critical), "Critical");
   EXPECT_EQ(display_name(AuditResult::Cancelled), "Cancelled");
 
-  const auto refused = enum_from_json<Severity>(JsonValue("Info"));
+  const auto refused = read_tree_with(JsonValue("Info"), enum_from_json<Severity>);
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(refused.error().message,
             "unknown variant `Info`, expected one of `info`, `notice`, `warning`, `error`, `critical`");
@@ -212,7 +212,7 @@ TEST(AuditEventTest, ReadingAndWritingBackFollowsTheAbsenceRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto event = AuditEvent::from_json(parse(c.input));
+    auto event = brackfern::read_tree<AuditEvent>(parse(c.input));
     ASSERT_TRUE(event.has_value()) << event.error().debug();
     EXPECT_EQ(event->to_json(), parse(c.written));
   }
@@ -234,7 +234,7 @@ TEST(AuditEventTest, EveryMemberPresentRoundTripsInDeclarationOrder) {
       R"("redaction_policy_id":"00000000-0000-4000-8000-000000000004","applied_at":"2026-03-02T00:00:00Z",)"
       R"("applied_by":"00000000-0000-4000-8000-000000000005"},{"field_path":"correlation_id","reason":"oversized"}],)"
       R"("previous_event_hash":"blake3:af1349b9f5f9a1a6a0404dea36dcc9499bcb25c9adc112b7cc9a93cae41f3262"})";
-  auto event = AuditEvent::from_json(parse(full));
+  auto event = brackfern::read_tree<AuditEvent>(parse(full));
   ASSERT_TRUE(event.has_value()) << event.error().debug();
   EXPECT_EQ(event->to_json(), parse(full));
   ASSERT_EQ(event->redaction_markers.size(), 2U);
@@ -243,7 +243,7 @@ TEST(AuditEventTest, EveryMemberPresentRoundTripsInDeclarationOrder) {
 }
 
 TEST(AuditEventTest, IdentifiersInOtherFormsAreWrittenBackHyphenatedLowerCase) {
-  auto event = AuditEvent::from_json(
+  auto event = brackfern::read_tree<AuditEvent>(
       parse(event_text({{"event_id", R"("{9B2E4C1A-6F0D-4E8B-A7C3-5D1F2E3A4B5C}")"}},
                        {{"previous_event_hash",
                          R"("blake3:AF1349B9F5F9A1A6A0404DEA36DCC9499BCB25C9ADC112B7CC9A93CAE41F3262")"}})));
@@ -274,7 +274,7 @@ TEST(AuditEventTest, MalformedEventsAreRefusedWithTheReadersMessage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto event = AuditEvent::from_json(parse(c.input));
+    auto event = brackfern::read_tree<AuditEvent>(parse(c.input));
     ASSERT_FALSE(event.has_value());
     EXPECT_EQ(event.error().message, c.message);
   }
@@ -284,19 +284,19 @@ TEST(AuditEventTest, SignedEventRoundTripsAndNeedsAnUnsignedSequence) {
   const std::string signature(128, 'a');
   const std::string text = R"({"event":)" + event_text({}, {}) + R"(,"sequence":18446744073709551615,"signature":")" +
                            std::string(128, 'A') + "\"}";
-  auto signed_event = SignedAuditEvent::from_json(parse(text));
+  auto signed_event = brackfern::read_tree<SignedAuditEvent>(parse(text));
   ASSERT_TRUE(signed_event.has_value()) << signed_event.error().debug();
   EXPECT_EQ(signed_event->sequence, 18446744073709551615ULL);
   EXPECT_EQ(signed_event->to_json(),
             parse(R"({"event":)" + event_text({}, {}) + R"(,"sequence":18446744073709551615,"signature":")" +
                   signature + "\"}"));
 
-  auto negative = SignedAuditEvent::from_json(
+  auto negative = brackfern::read_tree<SignedAuditEvent>(
       parse(R"({"event":)" + event_text({}, {}) + R"(,"sequence":-1,"signature":")" + signature + "\"}"));
   ASSERT_FALSE(negative.has_value());
   EXPECT_EQ(negative.error().message, "invalid value: integer `-1`, expected u64");
 
-  auto unsigned_entry = SignedAuditEvent::from_json(parse(R"({"event":)" + event_text({}, {}) + R"(,"sequence":1})"));
+  auto unsigned_entry = brackfern::read_tree<SignedAuditEvent>(parse(R"({"event":)" + event_text({}, {}) + R"(,"sequence":1})"));
   ASSERT_FALSE(unsigned_entry.has_value());
   EXPECT_EQ(unsigned_entry.error().message, "missing field `signature`");
 }

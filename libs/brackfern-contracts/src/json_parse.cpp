@@ -1,11 +1,13 @@
 // The program's JSON reader: a strict recursive-descent parser that builds a
-// JsonValue tree and reports problems with the messages and positions of the
-// reader the documents were designed against.
+// JsonValue tree, or hands a document's reader one value at a time (the text
+// source), and reports problems with the messages and positions of the reader
+// the documents were designed against.
 //
 // Positions: line is 1-based; column is the number of bytes consumed on the
 // line when the problem was found. A byte that is itself the problem counts
 // as consumed; running out of input reports the end of the input.
 
+#include <brackfern/contracts/json_read.hpp>
 #include <brackfern/contracts/json_value.hpp>
 #include <brackfern/contracts/utf8.hpp>
 
@@ -13,6 +15,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
@@ -108,16 +111,23 @@ struct MemberKeyEqual {
 };
 using MemberIndexSet = std::unordered_set<std::size_t, MemberKeyHash, MemberKeyEqual>;
 
-class Parser {
+}  // namespace
+
+namespace detail {
+
+class TextParser {
  public:
-  explicit Parser(std::string_view text, int open_containers = 0)
+  explicit TextParser(std::string_view text, int open_containers = 0)
       : begin_(text.data()),
         p_(text.data()),
         end_(text.data() + text.size()),
         line_start_(text.data()),
+        lines_counted_to_(text.data()),
         array_scratch_(kMaxDepth + 1),
         object_scratch_(kMaxDepth + 1),
         depth_(open_containers) {}
+
+  friend class brackfern::TextSource;
 
   std::expected<JsonValue, JsonError> parse_document() {
     JsonValue value;
@@ -132,7 +142,17 @@ class Parser {
 
   [[nodiscard]] std::size_t offset(const char* at) const { return static_cast<std::size_t>(at - begin_); }
 
-  [[nodiscard]] JsonPos here() const {
+  // Lines are counted only when a position is asked for, from where the
+  // last count stopped: stepping over a long stretch of text costs nothing
+  // until a position after it is needed.
+  [[nodiscard]] JsonPos here() {
+    const char* p = lines_counted_to_;
+    while (const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(p_ - p))) {
+      ++line_;
+      p = static_cast<const char*>(newline) + 1;
+      line_start_ = p;
+    }
+    lines_counted_to_ = p_;
     constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max();
     const auto column = std::min(static_cast<std::size_t>(p_ - line_start_), kMax);
     return JsonPos{line_, static_cast<std::uint32_t>(column)};
@@ -168,15 +188,8 @@ class Parser {
   void skip_whitespace() {
     while (p_ != end_) {
       const char c = *p_;
-      if (c == ' ' || c == '\t' || c == '\r') {
-        ++p_;
-      } else if (c == '\n') {
-        ++p_;
-        ++line_;
-        line_start_ = p_;
-      } else {
-        return;
-      }
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return;
+      ++p_;
     }
   }
 
@@ -346,7 +359,7 @@ class Parser {
       index.emplace(members.size() * 2, MemberKeyHash{&members}, MemberKeyEqual{&members});
       for (std::size_t i = 0; i <= last && unique; ++i) unique = index->insert(i).second;
     }
-    if (unique) return true;
+    if (unique || keep_duplicates_) return true;
     return fail_consumed("duplicate field `" + members[last].key + "`");
   }
 
@@ -589,30 +602,206 @@ class Parser {
     return magnitude + exponent > 0;
   }
 
+  std::unexpected<JsonError> take_error() { return std::unexpected(std::move(*error_)); }
+
+  // ---- one value at a time, for TextSource ----
+
+  // The colon after a member name that next_member handed out, checked when
+  // its value is read.
+  bool take_pending_colon() {
+    if (!colon_pending_) return true;
+    if (p_ == end_) return fail_eof(kEofObject);
+    if (*p_ != ':') return fail_here(kExpectedColon);
+    ++p_;
+    colon_pending_ = false;
+    return true;
+  }
+
+  bool peek(JsonKind& kind) {
+    if (!take_pending_colon()) return false;
+    skip_whitespace();
+    if (p_ == end_) return fail_eof(kEofValue);
+    switch (*p_) {
+      case 'n':
+        kind = JsonKind::Null;
+        return true;
+      case 't':
+      case 'f':
+        kind = JsonKind::Boolean;
+        return true;
+      case '"':
+        kind = JsonKind::String;
+        return true;
+      case '[':
+        kind = JsonKind::Array;
+        return true;
+      case '{':
+        kind = JsonKind::Object;
+        return true;
+      default:
+        break;
+    }
+    if (*p_ == '-' || is_digit(*p_)) {
+      kind = JsonKind::Number;
+      return true;
+    }
+    return fail_here(kExpectedValue);
+  }
+
+  bool value(JsonValue& out, DuplicateMembers duplicates) {
+    if (!take_pending_colon()) return false;
+    keep_duplicates_ = duplicates == DuplicateMembers::Keep;
+    const bool read = parse_value(out);
+    keep_duplicates_ = false;
+    return read;
+  }
+
+  // Steps over the bracket at p_ (peek() found it).
+  bool open_container() {
+    if (!enter()) return false;
+    ++p_;
+    first_in_container_ = true;
+    return true;
+  }
+
+  // Before the next element or member: true when there is one, false with
+  // no error once the container's closing bracket is read.
+  bool next_in_container(char close, std::string_view eof_message, std::string_view comma_or_end, bool& more) {
+    skip_whitespace();
+    if (p_ == end_) return fail_eof(eof_message);
+    if (*p_ == close) {
+      ++p_;
+      --depth_;
+      closed_at_ = here();
+      more = false;
+      first_in_container_ = false;
+      return true;
+    }
+    if (!first_in_container_) {
+      if (*p_ != ',') return fail_here(comma_or_end);
+      ++p_;
+      skip_whitespace();
+      if (p_ == end_) return fail_eof(kEofValue);
+      if (*p_ == close) return fail_here(kTrailingComma);
+    }
+    first_in_container_ = false;
+    more = true;
+    return true;
+  }
+
+  bool next_member(std::optional<std::string>& name, JsonPos& key_end) {
+    bool more = false;
+    if (!next_in_container('}', kEofObject, kExpectedObjectCommaOrEnd, more)) return false;
+    if (!more) return true;
+    if (*p_ != '"') return fail_here(kKeyMustBeString);
+    ++p_;
+    std::string& key = name.emplace();
+    if (!parse_string(key)) return false;
+    skip_whitespace();
+    key_end = here();
+    colon_pending_ = true;
+    return true;
+  }
+
   const char* begin_;
   const char* p_;
   const char* end_;
   std::uint32_t line_ = 1;
   const char* line_start_;
+  const char* lines_counted_to_;
   std::optional<JsonError> error_;
+  bool keep_duplicates_ = false;
+  bool colon_pending_ = false;
+  // Whether the container entered last has had no element or member yet; a
+  // reader finishes each element before asking for the next, so one flag is enough.
+  bool first_in_container_ = false;
+  JsonPos closed_at_;
   std::vector<JsonValue::Array> array_scratch_;    // one per nesting depth
   std::vector<JsonValue::Object> object_scratch_;  // one per nesting depth
   int depth_ = 0;
 };
 
-}  // namespace
-
-std::expected<JsonValue, JsonError> parse_json(std::string_view text) {
-  return Parser(text).parse_document();
-}
-
-namespace detail {
-
 std::expected<JsonValue, JsonError> parse_json_nested(std::string_view text, int open_containers) {
   if (open_containers < 0 || open_containers >= kMaxDepth) open_containers = kMaxDepth - 1;
-  return Parser(text, open_containers).parse_document();
+  return TextParser(text, open_containers).parse_document();
 }
 
 }  // namespace detail
+
+std::expected<JsonValue, JsonError> parse_json(std::string_view text) {
+  return detail::TextParser(text).parse_document();
+}
+
+// ---- TextSource ----
+
+TextSource::TextSource(std::string_view text) : parser_(std::make_unique<detail::TextParser>(text)) {}
+
+TextSource::~TextSource() = default;
+
+JsonResult<JsonKind> TextSource::peek() {
+  JsonKind kind = JsonKind::Null;
+  if (!parser_->peek(kind)) return parser_->take_error();
+  return kind;
+}
+
+JsonPos TextSource::value_begin() {
+  return parser_->here();
+}
+
+JsonResult<JsonValue> TextSource::value(DuplicateMembers duplicates) {
+  JsonValue out;
+  if (!parser_->value(out, duplicates)) return parser_->take_error();
+  return out;
+}
+
+std::expected<void, JsonError> TextSource::enter_array() {
+  if (!parser_->open_container()) return parser_->take_error();
+  return {};
+}
+
+std::expected<void, JsonError> TextSource::enter_object() {
+  if (!parser_->open_container()) return parser_->take_error();
+  return {};
+}
+
+JsonResult<bool> TextSource::next_element() {
+  bool more = false;
+  if (!parser_->next_in_container(']', kEofList, kExpectedListCommaOrEnd, more)) return parser_->take_error();
+  return more;
+}
+
+JsonResult<std::optional<std::string>> TextSource::next_member(JsonPos& key_end) {
+  std::optional<std::string> name;
+  if (!parser_->next_member(name, key_end)) return parser_->take_error();
+  return name;
+}
+
+JsonPos TextSource::closed_at() {
+  return parser_->closed_at_;
+}
+
+std::string_view TextSource::text_ahead() {
+  JsonKind kind = JsonKind::Null;
+  if (!parser_->peek(kind)) {
+    // The reader that asked finds the same problem when it reads the value.
+    parser_->error_.reset();
+    return {};
+  }
+  return std::string_view(parser_->p_, static_cast<std::size_t>(parser_->end_ - parser_->p_));
+}
+
+void TextSource::skip_text(std::size_t bytes) {
+  parser_->p_ += std::min(bytes, static_cast<std::size_t>(parser_->end_ - parser_->p_));
+}
+
+std::size_t TextSource::text_offset() const {
+  return parser_->offset(parser_->p_);
+}
+
+std::expected<void, JsonError> TextSource::finish() {
+  parser_->skip_whitespace();
+  if (parser_->p_ != parser_->end_) return parser_->fail_unexpected(kTrailingCharacters);
+  return {};
+}
 
 }  // namespace brackfern

@@ -2,12 +2,14 @@
 
 #include <brackfern/contracts/debug_quote.hpp>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
 #include <string>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 
 #include "shortest_digits.hpp"
 
@@ -121,26 +123,55 @@ std::string expected_names_text(std::span<const std::string_view> names) {
   return out;
 }
 
-JsonResult<bool> read_bool(const JsonValue& v) {
-  if (const auto* b = std::get_if<bool>(&v.data)) return *b;
-  return std::unexpected(json_invalid_type(v, "a boolean"));
+JsonResult<JsonValue> peek_value(JsonSource& source) {
+  auto kind = source.peek();
+  if (!kind) return std::unexpected(std::move(kind.error()));
+  if (*kind == JsonKind::Array || *kind == JsonKind::Object) {
+    JsonValue head = *kind == JsonKind::Array ? JsonValue::empty_array() : JsonValue::empty_object();
+    head.begin = source.value_begin();
+    head.end = head.begin;
+    return head;
+  }
+  return source.value();
 }
 
-JsonResult<std::uint64_t> read_u64(const JsonValue& v) {
-  return read_unsigned<std::uint64_t>(v, "u64");
+namespace {
+
+// Reads the next value as a scalar and hands it to `judge` (const JsonValue&
+// -> JsonResult<T>); a container reaches `judge` as its empty head.
+template <class Judge>
+auto read_scalar(JsonSource& source, Judge judge) -> decltype(judge(std::declval<const JsonValue&>())) {
+  auto v = peek_value(source);
+  if (!v) return std::unexpected(std::move(v.error()));
+  return judge(*v);
 }
 
-JsonResult<std::uint16_t> read_u16(const JsonValue& v) {
-  return read_unsigned<std::uint16_t>(v, "u16");
+}  // namespace
+
+JsonResult<bool> read_bool(JsonSource& source) {
+  return read_scalar(source, [](const JsonValue& v) -> JsonResult<bool> {
+    if (const auto* b = std::get_if<bool>(&v.data)) return *b;
+    return std::unexpected(json_invalid_type(v, "a boolean"));
+  });
 }
 
-JsonResult<std::uint8_t> read_u8(const JsonValue& v) {
-  return read_unsigned<std::uint8_t>(v, "u8");
+JsonResult<std::uint64_t> read_u64(JsonSource& source) {
+  return read_scalar(source, [](const JsonValue& v) { return read_unsigned<std::uint64_t>(v, "u64"); });
 }
 
-JsonResult<std::string> read_string(const JsonValue& v) {
-  if (const std::string* s = v.as_string()) return *s;
-  return std::unexpected(json_invalid_type(v, "a string"));
+JsonResult<std::uint16_t> read_u16(JsonSource& source) {
+  return read_scalar(source, [](const JsonValue& v) { return read_unsigned<std::uint16_t>(v, "u16"); });
+}
+
+JsonResult<std::uint8_t> read_u8(JsonSource& source) {
+  return read_scalar(source, [](const JsonValue& v) { return read_unsigned<std::uint8_t>(v, "u8"); });
+}
+
+JsonResult<std::string> read_string(JsonSource& source) {
+  auto v = peek_value(source);
+  if (!v) return std::unexpected(std::move(v.error()));
+  if (std::string* s = std::get_if<std::string>(&v->data)) return std::move(*s);
+  return std::unexpected(json_invalid_type(*v, "a string"));
 }
 
 JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::string_view> names) {
@@ -154,54 +185,186 @@ JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::
   return std::unexpected(json_error_at(v, std::move(message)));
 }
 
-JsonResult<std::size_t> read_enum_index(const JsonValue& v, std::span<const std::string_view> names) {
-  // Only a string or the object form names a variant; any other value is
-  // refused at its first byte.
-  if (!v.is_string() && !v.is_object()) {
-    return std::unexpected(json_error_at(JsonPos{v.begin.line, v.begin.column + 1}, "expected value"));
-  }
-  return read_tag_index(v, names);
+JsonResult<std::size_t> read_tag_index(JsonSource& source, std::span<const std::string_view> names) {
+  return read_scalar(source, [names](const JsonValue& v) { return read_tag_index(v, names); });
 }
 
-std::expected<void, JsonError> read_object(const JsonValue& v, std::string_view expecting,
+JsonResult<std::size_t> read_enum_index(JsonSource& source, std::span<const std::string_view> names) {
+  return read_scalar(source, [names](const JsonValue& v) -> JsonResult<std::size_t> {
+    // Only a string or the object form names a variant; any other value is
+    // refused at its first byte.
+    if (!v.is_string() && !v.is_object()) {
+      return std::unexpected(json_error_at(JsonPos{v.begin.line, v.begin.column + 1}, "expected value"));
+    }
+    return read_tag_index(v, names);
+  });
+}
+
+namespace {
+
+std::expected<void, JsonError> enter(JsonSource& source, JsonKind kind, std::string_view expecting) {
+  auto v = peek_value(source);
+  if (!v) return std::unexpected(std::move(v.error()));
+  const bool matches = kind == JsonKind::Array ? v->is_array() : v->is_object();
+  if (!matches) return std::unexpected(json_invalid_type(*v, expecting));
+  return kind == JsonKind::Array ? source.enter_array() : source.enter_object();
+}
+
+}  // namespace
+
+std::expected<void, JsonError> enter_array(JsonSource& source, std::string_view expecting) {
+  return enter(source, JsonKind::Array, expecting);
+}
+
+std::expected<void, JsonError> enter_object(JsonSource& source, std::string_view expecting) {
+  return enter(source, JsonKind::Object, expecting);
+}
+
+std::expected<void, JsonError> read_object(JsonSource& source, std::string_view expecting,
                                            std::span<const JsonField> fields, UnknownMembers unknown) {
-  const JsonValue::Object* members = v.as_object();
-  if (members == nullptr) return std::unexpected(json_invalid_type(v, expecting));
+  if (auto entered = enter_object(source, expecting); !entered) return entered;
   // Which fields were present: on the stack for every document's field
   // count, so reading an object allocates nothing of its own.
   constexpr std::size_t kInlineFields = 32;
   std::array<bool, kInlineFields> seen_inline{};
   std::vector<bool> seen_heap(fields.size() > kInlineFields ? fields.size() : 0, false);
+  // Marks field i as present; true when it was present already.
   const auto mark_seen = [&](std::size_t i) {
-    if (fields.size() > kInlineFields) {
-      seen_heap[i] = true;
-    } else {
-      seen_inline[i] = true;
-    }
+    if (fields.size() > kInlineFields) return seen_heap[i] ? true : (seen_heap[i] = true, false);
+    return std::exchange(seen_inline[i], true);
   };
   const auto was_seen = [&](std::size_t i) { return fields.size() > kInlineFields ? seen_heap[i] : seen_inline[i]; };
-  for (const JsonMember& member : *members) {
+  std::vector<std::string> unknown_seen;  // names of the unknown members met so far
+  for (;;) {
+    JsonPos key_end;
+    auto name = source.next_member(key_end);
+    if (!name) return std::unexpected(std::move(name.error()));
+    if (!*name) break;
     std::size_t index = 0;
-    while (index < fields.size() && fields[index].name != member.key) ++index;
-    if (index == fields.size()) {
-      if (unknown == UnknownMembers::Ignore) continue;
+    while (index < fields.size() && fields[index].name != **name) ++index;
+    const bool known = index < fields.size();
+    const bool repeated =
+        known ? mark_seen(index) : std::find(unknown_seen.begin(), unknown_seen.end(), **name) != unknown_seen.end();
+    if (repeated) return std::unexpected(json_error_at(key_end, "duplicate field `" + **name + "`"));
+    if (known) {
+      if (auto read = fields[index].read(source); !read) return read;
+      continue;
+    }
+    if (unknown == UnknownMembers::Refuse) {
       std::vector<std::string_view> names;
       names.reserve(fields.size());
       for (const JsonField& field : fields) names.push_back(field.name);
-      std::string message = "unknown field `" + member.key + "`, ";
+      std::string message = "unknown field `" + **name + "`, ";
       if (!names.empty()) message += "expected ";
       message += expected_names_text(names);
-      return std::unexpected(json_error_at(member.key_end, std::move(message)));
+      return std::unexpected(json_error_at(key_end, std::move(message)));
     }
-    mark_seen(index);
-    if (auto read = fields[index].read(member.value); !read) return read;
+    unknown_seen.push_back(std::move(**name));
+    if (auto skipped = source.value(); !skipped) return std::unexpected(std::move(skipped.error()));
   }
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (fields[i].required && !was_seen(i)) {
-      return std::unexpected(json_error_at(v, "missing field `" + std::string(fields[i].name) + "`"));
+      return std::unexpected(json_error_at(source.closed_at(), "missing field `" + std::string(fields[i].name) + "`"));
     }
   }
   return {};
+}
+
+// ---- TreeSource ----
+
+namespace {
+
+JsonKind kind_of(const JsonValue& v) {
+  switch (v.data.index()) {
+    case 0:
+      return JsonKind::Null;
+    case 1:
+      return JsonKind::Boolean;
+    case 2:
+    case 3:
+    case 4:
+      return JsonKind::Number;
+    case 5:
+      return JsonKind::String;
+    case 6:
+      return JsonKind::Array;
+    default:
+      return JsonKind::Object;
+  }
+}
+
+}  // namespace
+
+JsonResult<JsonKind> TreeSource::peek() {
+  return kind_of(*next_);
+}
+
+namespace {
+
+// The member whose name repeats an earlier one of its object, the first in
+// document order (a name comes before its value), or nullptr.
+const JsonMember* first_repeated_member(const JsonValue& v) {
+  if (const JsonValue::Array* items = v.as_array()) {
+    for (const JsonValue& item : *items) {
+      if (const JsonMember* repeated = first_repeated_member(item)) return repeated;
+    }
+  } else if (const JsonValue::Object* members = v.as_object()) {
+    for (std::size_t i = 0; i < members->size(); ++i) {
+      const JsonMember& member = (*members)[i];
+      for (std::size_t j = 0; j < i; ++j) {
+        if ((*members)[j].key == member.key) return &member;
+      }
+      if (const JsonMember* repeated = first_repeated_member(member.value)) return repeated;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+JsonResult<JsonValue> TreeSource::value(DuplicateMembers duplicates) {
+  if (duplicates == DuplicateMembers::Refuse) {
+    if (const JsonMember* repeated = first_repeated_member(*next_)) {
+      return std::unexpected(json_error_at(repeated->key_end, "duplicate field `" + repeated->key + "`"));
+    }
+  }
+  return *next_;
+}
+
+std::expected<void, JsonError> TreeSource::enter_array() {
+  open_.push_back(Open{next_});
+  return {};
+}
+
+std::expected<void, JsonError> TreeSource::enter_object() {
+  open_.push_back(Open{next_});
+  return {};
+}
+
+JsonResult<bool> TreeSource::next_element() {
+  Open& open = open_.back();
+  const JsonValue::Array& items = *open.container->as_array();
+  if (open.next == items.size()) {
+    closed_at_ = open.container->end;
+    open_.pop_back();
+    return false;
+  }
+  next_ = &items[open.next++];
+  return true;
+}
+
+JsonResult<std::optional<std::string>> TreeSource::next_member(JsonPos& key_end) {
+  Open& open = open_.back();
+  const JsonValue::Object& members = *open.container->as_object();
+  if (open.next == members.size()) {
+    closed_at_ = open.container->end;
+    open_.pop_back();
+    return std::optional<std::string>();
+  }
+  const JsonMember& member = members[open.next++];
+  key_end = member.key_end;
+  next_ = &member.value;
+  return std::optional<std::string>(member.key);
 }
 
 }  // namespace brackfern

@@ -18,6 +18,12 @@ JsonValue parsed(std::string_view text) {
   return value ? std::move(*value) : JsonValue{};
 }
 
+// `read` run on the text source of `text`, which must hold nothing more.
+template <class Read>
+auto on_text(std::string_view text, Read read) {
+  return read_document_with(text, read);
+}
+
 void expect_error(const JsonError& error, std::string_view message, std::size_t line, std::size_t column) {
   EXPECT_EQ(error.message, message);
   EXPECT_EQ(error.line, line);
@@ -82,23 +88,25 @@ TEST(JsonRead, UnsignedReadersRefuseOtherValuesAtTheirEnd) {
     const JsonValue doc = parsed(c.text);
     const JsonValue& v = (*doc.as_array())[0];
     std::optional<JsonError> error;
-    if (c.width == 64) error = error_of(read_u64(v));
-    if (c.width == 16) error = error_of(read_u16(v));
-    if (c.width == 8) error = error_of(read_u8(v));
+    if (c.width == 64) error = error_of(read_tree_with(v, read_u64));
+    if (c.width == 16) error = error_of(read_tree_with(v, read_u16));
+    if (c.width == 8) error = error_of(read_tree_with(v, read_u8));
     ASSERT_TRUE(error.has_value());
     expect_error(*error, c.message, 1, c.column);
   }
-  EXPECT_EQ(read_u64(parsed("18446744073709551615")).value(), UINT64_MAX);
-  EXPECT_EQ(read_u16(parsed("65535")).value(), 65535);
-  EXPECT_EQ(read_u8(parsed("255")).value(), 255);
-  EXPECT_EQ(read_u8(parsed("0")).value(), 0);
+  EXPECT_EQ(on_text("18446744073709551615", [&](JsonSource& s) { return read_u64(s); }).value(), UINT64_MAX);
+  EXPECT_EQ(on_text("65535", [&](JsonSource& s) { return read_u16(s); }).value(), 65535);
+  EXPECT_EQ(on_text("255", [&](JsonSource& s) { return read_u8(s); }).value(), 255);
+  EXPECT_EQ(on_text("0", [&](JsonSource& s) { return read_u8(s); }).value(), 0);
 }
 
 TEST(JsonRead, BoolAndStringReaders) {
-  EXPECT_EQ(read_bool(parsed("true")).value(), true);
-  EXPECT_EQ(read_string(parsed(R"("x\ty")")).value(), "x\ty");
-  expect_error(read_bool(parsed("1")).error(), "invalid type: integer `1`, expected a boolean", 1, 1);
-  expect_error(read_string(parsed(" null")).error(), "invalid type: null, expected a string", 1, 5);
+  EXPECT_EQ(on_text("true", [&](JsonSource& s) { return read_bool(s); }).value(), true);
+  EXPECT_EQ(on_text(R"("x\ty")", [&](JsonSource& s) { return read_string(s); }).value(), "x\ty");
+  expect_error(on_text("1", [&](JsonSource& s) { return read_bool(s); }).error(),
+               "invalid type: integer `1`, expected a boolean", 1, 1);
+  expect_error(on_text(" null", [&](JsonSource& s) { return read_string(s); }).error(),
+               "invalid type: null, expected a string", 1, 5);
 }
 
 TEST(JsonRead, ExpectedNamesText) {
@@ -113,21 +121,23 @@ TEST(JsonRead, ExpectedNamesText) {
 TEST(JsonRead, EnumIndex) {
   const std::array<std::string_view, 3> names = {"alpha", "beta", "gamma"};
   const std::span<const std::string_view> all(names);
-  EXPECT_EQ(read_enum_index(parsed(R"("gamma")"), all).value(), 2u);
-  expect_error(read_enum_index(parsed(R"(  "delta")"), all).error(),
+  EXPECT_EQ(on_text(R"("gamma")", [&](JsonSource& s) { return read_enum_index(s, all); }).value(), 2u);
+  expect_error(on_text(R"(  "delta")", [&](JsonSource& s) { return read_enum_index(s, all); }).error(),
                "unknown variant `delta`, expected one of `alpha`, `beta`, `gamma`", 1, 9);
-  expect_error(read_enum_index(parsed(R"("Alpha")"), all.first(2)).error(),
+  expect_error(on_text(R"("Alpha")", [&](JsonSource& s) { return read_enum_index(s, all.first(2)); }).error(),
                "unknown variant `Alpha`, expected `alpha` or `beta`", 1, 7);
-  expect_error(read_enum_index(parsed(R"("x")"), all.first(1)).error(), "unknown variant `x`, expected `alpha`", 1, 3);
-  expect_error(read_enum_index(parsed(R"("x")"), all.first(0)).error(), "unknown variant `x`, there are no variants", 1,
-               3);
+  expect_error(on_text(R"("x")", [&](JsonSource& s) { return read_enum_index(s, all.first(1)); }).error(),
+               "unknown variant `x`, expected `alpha`", 1, 3);
+  expect_error(on_text(R"("x")", [&](JsonSource& s) { return read_enum_index(s, all.first(0)); }).error(),
+               "unknown variant `x`, there are no variants", 1, 3);
   // Not a string: refused at the value's first byte; the object form before its bracket.
-  expect_error(read_enum_index(parsed("5"), all).error(), "expected value", 1, 1);
-  expect_error(read_enum_index(parsed(" [\"a\"]"), all).error(), "expected value", 1, 2);
-  expect_error(read_enum_index(parsed("{\"a\": 1}"), all).error(), "invalid type: map, expected variant identifier", 1,
-               0);
-  expect_error(read_tag_index(parsed("5"), all).error(), "invalid type: integer `5`, expected variant identifier", 1,
-               1);
+  expect_error(on_text("5", [&](JsonSource& s) { return read_enum_index(s, all); }).error(), "expected value", 1, 1);
+  expect_error(on_text(" [\"a\"]", [&](JsonSource& s) { return read_enum_index(s, all); }).error(), "expected value", 1,
+               2);
+  expect_error(on_text("{\"a\": 1}", [&](JsonSource& s) { return read_enum_index(s, all); }).error(),
+               "invalid type: map, expected variant identifier", 1, 0);
+  expect_error(on_text("5", [&](JsonSource& s) { return read_tag_index(s, all); }).error(),
+               "invalid type: integer `5`, expected variant identifier", 1, 1);
 }
 
 // A small document type read through read_object.
@@ -137,26 +147,26 @@ struct Thing {
   std::optional<std::string> note;
 };
 
-std::expected<Thing, JsonError> read_thing(const JsonValue& v, UnknownMembers unknown = UnknownMembers::Ignore) {
+std::expected<Thing, JsonError> read_thing(JsonSource& v, UnknownMembers unknown = UnknownMembers::Ignore) {
   Thing thing;
   auto done = read_object(v, "struct Thing",
                           {
                               {"name", true,
-                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                               [&](JsonSource& f) -> std::expected<void, JsonError> {
                                  auto s = read_string(f);
                                  if (!s) return std::unexpected(s.error());
                                  thing.name = *s;
                                  return {};
                                }},
                               {"port", true,
-                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                               [&](JsonSource& f) -> std::expected<void, JsonError> {
                                  auto p = read_u16(f);
                                  if (!p) return std::unexpected(p.error());
                                  thing.port = *p;
                                  return {};
                                }},
                               {"note", false,
-                               [&](const JsonValue& f) -> std::expected<void, JsonError> {
+                               [&](JsonSource& f) -> std::expected<void, JsonError> {
                                  auto n = read_nullable(f, read_string);
                                  if (!n) return std::unexpected(n.error());
                                  thing.note = *n;
@@ -169,12 +179,14 @@ std::expected<Thing, JsonError> read_thing(const JsonValue& v, UnknownMembers un
 }
 
 TEST(JsonRead, ObjectReadsKnownMembersAndIgnoresOthers) {
-  const auto thing = read_thing(parsed(R"({"extra":[1,{}],"port":8080,"name":"n","note":"hi"})"));
+  const auto thing =
+      on_text(R"({"extra":[1,{}],"port":8080,"name":"n","note":"hi"})", [&](JsonSource& s) { return read_thing(s); });
   ASSERT_TRUE(thing.has_value()) << thing.error().message;
   EXPECT_EQ(thing->name, "n");
   EXPECT_EQ(thing->port, 8080);
   EXPECT_EQ(thing->note, "hi");
-  const auto without_note = read_thing(parsed(R"({"name":"n","port":1,"note":null})"));
+  const auto without_note =
+      on_text(R"({"name":"n","port":1,"note":null})", [&](JsonSource& s) { return read_thing(s); });
   ASSERT_TRUE(without_note.has_value());
   EXPECT_FALSE(without_note->note.has_value());
 }
@@ -205,50 +217,65 @@ TEST(JsonRead, ObjectErrorsCarryMessageAndPosition) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const auto thing = read_thing(parsed(c.text), c.unknown);
+    const auto thing = on_text(c.text, [&](JsonSource& s) { return read_thing(s, c.unknown); });
     ASSERT_FALSE(thing.has_value());
     expect_error(thing.error(), c.message, c.line, c.column);
   }
 }
 
 TEST(JsonRead, UnknownFieldOfObjectWithoutFields) {
-  const auto done =
-      read_object(parsed(R"({"x":1})"), "struct Empty", std::span<const JsonField>{}, UnknownMembers::Refuse);
+  const auto done = on_text(R"({"x":1})", [&](JsonSource& s) {
+    return read_object(s, "struct Empty", std::span<const JsonField>{}, UnknownMembers::Refuse);
+  });
   ASSERT_FALSE(done.has_value());
   expect_error(done.error(), "unknown field `x`, there are no fields", 1, 4);
 
-  const std::array<JsonField, 2> two = {
-      JsonField{"a", false, [](const JsonValue&) -> std::expected<void, JsonError> { return {}; }},
-      JsonField{"b", false, [](const JsonValue&) -> std::expected<void, JsonError> { return {}; }}};
-  const auto refused = read_object(parsed(R"({"a":1,"c":1})"), "struct Two", two, UnknownMembers::Refuse);
+  const std::array<JsonField, 2> two = {JsonField{"a", false,
+                                                  [](JsonSource& f) -> std::expected<void, JsonError> {
+                                                    if (auto v = f.value(); !v) return std::unexpected(v.error());
+                                                    return {};
+                                                  }},
+                                        JsonField{"b", false, [](JsonSource& f) -> std::expected<void, JsonError> {
+                                                    if (auto v = f.value(); !v) return std::unexpected(v.error());
+                                                    return {};
+                                                  }}};
+  const auto refused = on_text(
+      R"({"a":1,"c":1})", [&](JsonSource& s) { return read_object(s, "struct Two", two, UnknownMembers::Refuse); });
   ASSERT_FALSE(refused.has_value());
   expect_error(refused.error(), "unknown field `c`, expected `a` or `b`", 1, 10);
 }
 
 TEST(JsonRead, ArraysNullablesAndParsedStrings) {
-  const auto numbers = read_array(parsed("[1, 2, 3]"), read_u64);
+  const auto numbers = on_text("[1, 2, 3]", [&](JsonSource& s) { return read_array(s, read_u64); });
   ASSERT_TRUE(numbers.has_value());
   EXPECT_EQ(*numbers, (std::vector<std::uint64_t>{1, 2, 3}));
-  expect_error(read_array(parsed("[1,\n -2]"), read_u64).error(), "invalid value: integer `-2`, expected u64", 2, 3);
-  expect_error(read_array(parsed("{}"), read_u64).error(), "invalid type: map, expected a sequence", 1, 0);
+  expect_error(on_text("[1,\n -2]", [&](JsonSource& s) { return read_array(s, read_u64); }).error(),
+               "invalid value: integer `-2`, expected u64", 2, 3);
+  expect_error(on_text("{}", [&](JsonSource& s) { return read_array(s, read_u64); }).error(),
+               "invalid type: map, expected a sequence", 1, 0);
 
-  EXPECT_EQ(read_nullable(parsed("null"), read_u8).value(), std::nullopt);
-  EXPECT_EQ(read_nullable(parsed("7"), read_u8).value(), std::optional<std::uint8_t>(7));
+  EXPECT_EQ(on_text("null", [&](JsonSource& s) { return read_nullable(s, read_u8); }).value(), std::nullopt);
+  EXPECT_EQ(on_text("7", [&](JsonSource& s) { return read_nullable(s, read_u8); }).value(),
+            std::optional<std::uint8_t>(7));
 
   const auto parse_even = [](const std::string& s) -> std::expected<int, CoreError> {
     if (s.size() % 2 == 0) return static_cast<int>(s.size());
     return std::unexpected(CoreError::validation("odd length"));
   };
-  EXPECT_EQ(read_parsed(parsed(R"("ab")"), parse_even).value(), 2);
-  expect_error(read_parsed(parsed(R"(["abc"])").as_array()->at(0), parse_even).error(),
-               CoreError::validation("odd length").message(), 1, 6);
-  expect_error(read_parsed(parsed("1"), parse_even).error(), "invalid type: integer `1`, expected a string", 1, 1);
+  EXPECT_EQ(on_text(R"("ab")", [&](JsonSource& s) { return read_parsed(s, parse_even); }).value(), 2);
+  expect_error(
+      read_tree_with(parsed(R"(["abc"])").as_array()->at(0), [&](JsonSource& s) { return read_parsed(s, parse_even); })
+          .error(),
+      CoreError::validation("odd length").message(), 1, 6);
+  expect_error(on_text("1", [&](JsonSource& s) { return read_parsed(s, parse_even); }).error(),
+               "invalid type: integer `1`, expected a string", 1, 1);
 }
 
 TEST(JsonRead, ErrorDebugForm) {
   EXPECT_EQ((JsonError{"expected value", 1, 1}).debug(), R"(Error("expected value", line: 1, column: 1))");
-  const auto error = read_u64(parsed(R"(
-  "x")"));
+  const auto error = on_text(R"(
+  "x")",
+                             [&](JsonSource& s) { return read_u64(s); });
   ASSERT_FALSE(error.has_value());
   EXPECT_EQ(error.error().debug(), R"(Error("invalid type: string \"x\", expected u64", line: 2, column: 5))");
   EXPECT_EQ(parse_json("").error().debug(), R"(Error("EOF while parsing a value", line: 1, column: 0))");

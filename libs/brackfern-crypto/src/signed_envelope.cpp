@@ -33,12 +33,12 @@ std::expected<void, JsonError> store(JsonResult<T> read, std::optional<T>& slot)
   return {};
 }
 
-JsonResult<Timestamp> read_timestamp(const JsonValue& v) {
-  return read_parsed(v, [](const std::string& text) { return Timestamp::from_str(text); });
+JsonResult<Timestamp> read_timestamp(JsonSource& source) {
+  return read_parsed(source, [](const std::string& text) { return Timestamp::from_str(text); });
 }
 
-JsonResult<ContentHash> read_content_hash(const JsonValue& v) {
-  return read_parsed(v, [](const std::string& text) { return ContentHash::from_str(text); });
+JsonResult<ContentHash> read_content_hash(JsonSource& source) {
+  return read_parsed(source, [](const std::string& text) { return ContentHash::from_str(text); });
 }
 
 }  // namespace
@@ -91,7 +91,7 @@ JsonValue envelope_to_json(const EnvelopeHeader& header, JsonValue payload, cons
 }
 
 JsonResult<EnvelopeParts> envelope_from_json(
-    const JsonValue& value, const std::function<std::expected<void, JsonError>(const JsonValue&)>& read_payload) {
+    JsonSource& source, const std::function<std::expected<void, JsonError>(JsonSource&)>& read_payload) {
   std::optional<std::uint16_t> format_version;
   std::optional<EnvelopeId> envelope_id;
   std::optional<KeyId> key_id;
@@ -102,28 +102,26 @@ JsonResult<EnvelopeParts> envelope_from_json(
   std::optional<Signature> signature;
 
   auto read = read_object(
-      value, "struct SignedEnvelope",
+      source, "struct SignedEnvelope",
       {
-          {"format_version", true, [&](const JsonValue& v) { return store(read_u16(v), format_version); }},
+          {"format_version", true, [&](JsonSource& v) { return store(read_u16(v), format_version); }},
           {"envelope_id", true,
-           [&](const JsonValue& v) {
+           [&](JsonSource& v) {
              return store(read_parsed(v, [](const std::string& text) { return EnvelopeId::from_str(text); }),
                           envelope_id);
            }},
           {"key_id", true,
-           [&](const JsonValue& v) {
+           [&](JsonSource& v) {
              return store(read_parsed(v, [](const std::string& text) { return KeyId::from_str(text); }), key_id);
            }},
-          {"created_at", true, [&](const JsonValue& v) { return store(read_timestamp(v), created_at); }},
-          {"expires_at", false,
-           [&](const JsonValue& v) { return store(read_nullable(v, read_timestamp), expires_at); }},
-          {"associated_data", false,
-           [&](const JsonValue& v) { return store(read_array(v, read_string), associated_data); }},
+          {"created_at", true, [&](JsonSource& v) { return store(read_timestamp(v), created_at); }},
+          {"expires_at", false, [&](JsonSource& v) { return store(read_nullable(v, read_timestamp), expires_at); }},
+          {"associated_data", false, [&](JsonSource& v) { return store(read_array(v, read_string), associated_data); }},
           {"payload", true, read_payload},
           {"previous_hash", false,
-           [&](const JsonValue& v) { return store(read_nullable(v, read_content_hash), previous_hash); }},
+           [&](JsonSource& v) { return store(read_nullable(v, read_content_hash), previous_hash); }},
           {"signature", true,
-           [&](const JsonValue& v) {
+           [&](JsonSource& v) {
              return store(read_parsed(v, [](const std::string& text) { return Signature::from_hex(text); }), signature);
            }},
       });

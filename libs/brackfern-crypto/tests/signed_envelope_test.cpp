@@ -26,19 +26,19 @@ struct TestPayload {
     return out;
   }
 
-  [[nodiscard]] static JsonResult<TestPayload> from_json(const JsonValue& value) {
+  [[nodiscard]] static JsonResult<TestPayload> from_json(JsonSource& value) {
     TestPayload payload;
     auto read = read_object(value, "struct TestPayload",
                             {
                                 {"name", true,
-                                 [&](const JsonValue& v) -> std::expected<void, JsonError> {
+                                 [&](JsonSource& v) -> std::expected<void, JsonError> {
                                    auto s = read_string(v);
                                    if (!s) return std::unexpected(s.error());
                                    payload.name = *s;
                                    return {};
                                  }},
                                 {"count", true,
-                                 [&](const JsonValue& v) -> std::expected<void, JsonError> {
+                                 [&](JsonSource& v) -> std::expected<void, JsonError> {
                                    auto n = read_u64(v);
                                    if (!n) return std::unexpected(n.error());
                                    payload.count = *n;
@@ -54,7 +54,11 @@ struct TestPayload {
 struct RawPayload {
   JsonValue value;
   [[nodiscard]] JsonValue to_json() const { return value; }
-  [[nodiscard]] static JsonResult<RawPayload> from_json(const JsonValue& v) { return RawPayload{v}; }
+  [[nodiscard]] static JsonResult<RawPayload> from_json(JsonSource& source) {
+    auto value = source.value();
+    if (!value) return std::unexpected(std::move(value.error()));
+    return RawPayload{std::move(*value)};
+  }
 };
 
 using Envelope = SignedEnvelope<TestPayload>;
@@ -90,7 +94,7 @@ void resign(Envelope& envelope, const SigningKey& key) {
 Envelope read_text(const std::string& text) {
   auto value = parse_json(text);
   EXPECT_TRUE(value.has_value()) << text;
-  auto envelope = Envelope::from_json(value.value());
+  auto envelope = brackfern::read_tree<Envelope>(value.value());
   EXPECT_TRUE(envelope.has_value()) << (envelope ? "" : envelope.error().message);
   return std::move(envelope).value();
 }
@@ -345,7 +349,7 @@ TEST(SignedEnvelope, ReadingMembers) {
   auto read_error = [](const JsonValue& value) {
     auto parsed = parse_json(write_pretty_json(value));
     EXPECT_TRUE(parsed.has_value());
-    auto envelope = Envelope::from_json(parsed.value());
+    auto envelope = brackfern::read_tree<Envelope>(parsed.value());
     return envelope ? std::string("ok") : envelope.error().message;
   };
   for (const char* name : {"format_version", "envelope_id", "key_id", "created_at", "payload", "signature"}) {

@@ -11,6 +11,7 @@
 namespace quillmere {
 
 using brackfern::JsonResult;
+using brackfern::JsonSource;
 using brackfern::JsonValue;
 
 namespace {
@@ -38,12 +39,12 @@ JsonValue PrecheckReport::to_json() const {
   return out;
 }
 
-JsonResult<PrecheckReport> PrecheckReport::from_json(const JsonValue& v) {
+JsonResult<PrecheckReport> PrecheckReport::from_json(JsonSource& source) {
   std::optional<bool> disk_space_sufficient;
   std::optional<bool> no_conflicting_apply_in_progress;
   std::optional<bool> artifacts_resolvable;
   auto read = brackfern::read_object(
-      v, "struct PrecheckReport",
+      source, "struct PrecheckReport",
       {
           detail::required_field("disk_space_sufficient", disk_space_sufficient, brackfern::read_bool),
           detail::required_field("no_conflicting_apply_in_progress", no_conflicting_apply_in_progress,
@@ -64,8 +65,8 @@ std::string_view debug_name(PostcheckOutcome outcome) {
   return kOutcomeDebugNames.at(static_cast<std::size_t>(outcome));
 }
 
-JsonResult<PostcheckOutcome> read_postcheck_outcome(const JsonValue& v) {
-  auto index = brackfern::read_enum_index(v, kOutcomeNames);
+JsonResult<PostcheckOutcome> read_postcheck_outcome(JsonSource& source) {
+  auto index = brackfern::read_enum_index(source, kOutcomeNames);
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<PostcheckOutcome>(*index);
 }
@@ -90,11 +91,11 @@ JsonValue PostcheckReport::to_json() const {
   return out;
 }
 
-JsonResult<PostcheckReport> PostcheckReport::from_json(const JsonValue& v) {
+JsonResult<PostcheckReport> PostcheckReport::from_json(JsonSource& source) {
   std::optional<PostcheckOutcome> services_healthy;
   std::optional<PostcheckOutcome> no_crash_loop;
   auto read =
-      brackfern::read_object(v, "struct PostcheckReport",
+      brackfern::read_object(source, "struct PostcheckReport",
                              {
                                  detail::required_field("services_healthy", services_healthy, read_postcheck_outcome),
                                  detail::required_field("no_crash_loop", no_crash_loop, read_postcheck_outcome),

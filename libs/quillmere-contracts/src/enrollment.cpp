@@ -12,6 +12,7 @@
 namespace quillmere {
 
 using brackfern::JsonResult;
+using brackfern::JsonSource;
 using brackfern::JsonValue;
 
 namespace {
@@ -32,8 +33,8 @@ auto read_node_id() {
 auto read_timestamp() {
   return detail::parsed_with([](const std::string& t) { return brackfern::Timestamp::from_str(t); });
 }
-JsonResult<ControlPlaneKeyMaterial> read_key_material(const JsonValue& v) {
-  auto text = brackfern::read_string(v);
+JsonResult<ControlPlaneKeyMaterial> read_key_material(JsonSource& source) {
+  auto text = brackfern::read_string(source);
   if (!text) return std::unexpected(std::move(text.error()));
   return ControlPlaneKeyMaterial(std::move(*text));
 }
@@ -68,14 +69,14 @@ JsonValue EnrollmentOfferPayload::to_json() const {
   return out;
 }
 
-JsonResult<EnrollmentOfferPayload> EnrollmentOfferPayload::from_json(const JsonValue& v) {
+JsonResult<EnrollmentOfferPayload> EnrollmentOfferPayload::from_json(JsonSource& source) {
   std::optional<brackfern::ControlPlaneId> control_plane_id;
   std::optional<brackfern::KeyId> key_id;
   std::optional<ControlPlaneKeyMaterial> public_key;
   std::optional<brackfern::Timestamp> offered_at;
   std::optional<brackfern::NodeId> node_hint;
   auto read =
-      brackfern::read_object(v, "struct EnrollmentOfferPayload",
+      brackfern::read_object(source, "struct EnrollmentOfferPayload",
                              {
                                  detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
                                  detail::required_field("key_id", key_id, read_key_id()),
@@ -93,8 +94,8 @@ std::string_view to_json_name(LocalApprovalMethod method) {
   return kApprovalMethodNames.at(static_cast<std::size_t>(method));
 }
 
-JsonResult<LocalApprovalMethod> read_local_approval_method(const JsonValue& v) {
-  auto index = brackfern::read_enum_index(v, kApprovalMethodNames);
+JsonResult<LocalApprovalMethod> read_local_approval_method(JsonSource& source) {
+  auto index = brackfern::read_enum_index(source, kApprovalMethodNames);
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<LocalApprovalMethod>(*index);
 }
@@ -106,10 +107,10 @@ JsonValue LocalOwnerApproval::to_json() const {
   return out;
 }
 
-JsonResult<LocalOwnerApproval> LocalOwnerApproval::from_json(const JsonValue& v) {
+JsonResult<LocalOwnerApproval> LocalOwnerApproval::from_json(JsonSource& source) {
   std::optional<brackfern::Timestamp> approved_at;
   std::optional<LocalApprovalMethod> method;
-  auto read = brackfern::read_object(v, "struct LocalOwnerApproval",
+  auto read = brackfern::read_object(source, "struct LocalOwnerApproval",
                                      {
                                          detail::required_field("approved_at", approved_at, read_timestamp()),
                                          detail::required_field("method", method, read_local_approval_method),
@@ -155,13 +156,13 @@ JsonValue EnrollmentState::to_json() const {
 
 namespace {
 
-JsonResult<EnrollmentState> read_pending(const JsonValue& v) {
+JsonResult<EnrollmentState> read_pending(JsonSource& source) {
   std::optional<brackfern::ControlPlaneId> control_plane_id;
   std::optional<brackfern::KeyId> key_id;
   std::optional<ControlPlaneKeyMaterial> public_key;
   std::optional<brackfern::Timestamp> offered_at;
   auto read =
-      brackfern::read_object(v, "struct variant EnrollmentState::PendingOwnerApproval",
+      brackfern::read_object(source, "struct variant EnrollmentState::PendingOwnerApproval",
                              {
                                  detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
                                  detail::required_field("key_id", key_id, read_key_id()),
@@ -173,14 +174,14 @@ JsonResult<EnrollmentState> read_pending(const JsonValue& v) {
                                                *offered_at};
 }
 
-JsonResult<EnrollmentState> read_enrolled(const JsonValue& v) {
+JsonResult<EnrollmentState> read_enrolled(JsonSource& source) {
   std::optional<brackfern::ControlPlaneId> control_plane_id;
   std::optional<brackfern::KeyId> key_id;
   std::optional<ControlPlaneKeyMaterial> public_key;
   std::optional<brackfern::Timestamp> enrolled_at;
   std::optional<LocalOwnerApproval> approval;
   auto read =
-      brackfern::read_object(v, "struct variant EnrollmentState::Enrolled",
+      brackfern::read_object(source, "struct variant EnrollmentState::Enrolled",
                              {
                                  detail::required_field("control_plane_id", control_plane_id, read_control_plane_id()),
                                  detail::required_field("key_id", key_id, read_key_id()),
@@ -193,10 +194,10 @@ JsonResult<EnrollmentState> read_enrolled(const JsonValue& v) {
                                    *approval};
 }
 
-JsonResult<EnrollmentState> read_revoked(const JsonValue& v) {
+JsonResult<EnrollmentState> read_revoked(JsonSource& source) {
   std::optional<brackfern::ControlPlaneId> previously;
   std::optional<brackfern::Timestamp> revoked_at;
-  auto read = brackfern::read_object(v, "struct variant EnrollmentState::Revoked",
+  auto read = brackfern::read_object(source, "struct variant EnrollmentState::Revoked",
                                      {
                                          detail::required_field("previously", previously, read_control_plane_id()),
                                          detail::required_field("revoked_at", revoked_at, read_timestamp()),
@@ -207,32 +208,56 @@ JsonResult<EnrollmentState> read_revoked(const JsonValue& v) {
 
 }  // namespace
 
-JsonResult<EnrollmentState> EnrollmentState::from_json(const JsonValue& v) {
-  if (!v.is_object()) return std::unexpected(brackfern::json_invalid_type(v, "internally tagged enum EnrollmentState"));
-  const JsonValue* status = v.find("status");
-  if (status == nullptr) return std::unexpected(brackfern::json_error_at(v, "missing field `status`"));
-  auto index = brackfern::read_tag_index(*status, kStatusNames);
-  if (!index) return std::unexpected(std::move(index.error()));
-  // The variant is known only once the whole object is read, so every other
-  // problem in it is reported at its end.
-  const auto at_end = [&v](JsonResult<EnrollmentState> read) {
-    if (!read) read.error() = brackfern::json_error_at(v, std::move(read.error().message));
+JsonResult<EnrollmentState> EnrollmentState::from_json(JsonSource& source) {
+  constexpr std::string_view kExpecting = "internally tagged enum EnrollmentState";
+  if (auto entered = brackfern::enter_object(source, kExpecting); !entered) {
+    return std::unexpected(std::move(entered.error()));
+  }
+  // The variant is known only once the whole object is read: its status is
+  // judged where it stands, every other member is kept (repeated names too)
+  // and read once the object has ended, its problems reported at that end.
+  JsonValue whole = JsonValue::empty_object();
+  std::optional<std::size_t> status;
+  for (;;) {
+    brackfern::JsonPos key_end;
+    auto name = source.next_member(key_end);
+    if (!name) return std::unexpected(std::move(name.error()));
+    if (!*name) break;
+    if (**name == "status") {
+      auto index = brackfern::read_tag_index(source, kStatusNames);
+      if (!index) return std::unexpected(std::move(index.error()));
+      status = *index;
+      whole.add(std::move(**name), JsonValue(kStatusNames[*index]));
+      continue;
+    }
+    auto value = source.value(brackfern::DuplicateMembers::Keep);
+    if (!value) return std::unexpected(std::move(value.error()));
+    whole.as_object()->push_back(brackfern::JsonMember{std::move(**name), std::move(*value), key_end});
+  }
+  const brackfern::JsonPos end = source.closed_at();
+  whole.end = end;
+  const auto at_end = [end](JsonResult<EnrollmentState> read) {
+    if (!read) read.error() = brackfern::json_error_at(end, std::move(read.error().message));
     return read;
   };
-  switch (*index) {
-    case 0:
+  brackfern::TreeSource members(whole);
+  switch (status.value_or(kStatusNames.size())) {
+    case 0: {
+      // Nothing but the status; other members are read past (and checked).
+      auto read = brackfern::read_object(members, kExpecting, std::span<const brackfern::JsonField>());
+      if (!read) return at_end(std::unexpected(std::move(read.error())));
       return EnrollmentState(Unenrolled{});
+    }
     case 1:
-      return at_end(read_pending(v));
+      return at_end(read_pending(members));
     case 2:
-      return at_end(read_enrolled(v));
+      return at_end(read_enrolled(members));
     case 3:
-      return at_end(read_revoked(v));
+      return at_end(read_revoked(members));
     default:
       break;
   }
-  // read_enum_index only returns indexes of kStatusNames.
-  std::abort();
+  return std::unexpected(brackfern::json_error_at(end, "missing field `status`"));
 }
 
 // Offer verification and the transitions

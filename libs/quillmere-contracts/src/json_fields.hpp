@@ -15,12 +15,12 @@
 
 namespace quillmere::detail {
 
-// A field whose value `read` (const JsonValue& -> JsonResult<T>) stores into `slot`.
+// A field whose value `read` (JsonSource& -> JsonResult<T>) stores into `slot`.
 template <class T, class Read>
 [[nodiscard]] brackfern::JsonField field_into(std::string_view name, bool required, std::optional<T>& slot, Read read) {
   return brackfern::JsonField{
-      name, required, [&slot, read](const brackfern::JsonValue& v) -> std::expected<void, brackfern::JsonError> {
-        auto value = read(v);
+      name, required, [&slot, read](brackfern::JsonSource& source) -> std::expected<void, brackfern::JsonError> {
+        auto value = read(source);
         if (!value) return std::unexpected(std::move(value.error()));
         slot.emplace(std::move(*value));
         return {};
@@ -36,14 +36,10 @@ template <class T, class Read>
 template <class T, class Read>
 [[nodiscard]] brackfern::JsonField optional_field(std::string_view name, std::optional<T>& slot, Read read) {
   return brackfern::JsonField{
-      name, false, [&slot, read](const brackfern::JsonValue& v) -> std::expected<void, brackfern::JsonError> {
-        if (v.is_null()) {
-          slot.reset();
-          return {};
-        }
-        auto value = read(v);
+      name, false, [&slot, read](brackfern::JsonSource& source) -> std::expected<void, brackfern::JsonError> {
+        auto value = brackfern::read_nullable(source, read);
         if (!value) return std::unexpected(std::move(value.error()));
-        slot.emplace(std::move(*value));
+        slot = std::move(*value);
         return {};
       }};
 }
@@ -51,8 +47,8 @@ template <class T, class Read>
 // A text member turned into T by `parse` (text -> std::expected<T, CoreError>).
 template <class Parse>
 [[nodiscard]] auto parsed_with(Parse parse) {
-  return [parse](const brackfern::JsonValue& v) {
-    return brackfern::read_parsed(v, [&parse](const std::string& text) { return parse(text); });
+  return [parse](brackfern::JsonSource& source) {
+    return brackfern::read_parsed(source, [&parse](const std::string& text) { return parse(text); });
   };
 }
 

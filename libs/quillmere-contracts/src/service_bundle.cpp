@@ -10,6 +10,7 @@
 namespace quillmere {
 
 using brackfern::JsonResult;
+using brackfern::JsonSource;
 using brackfern::JsonValue;
 using brackfern::UnknownMembers;
 
@@ -21,8 +22,8 @@ constexpr std::array<std::string_view, 3> kRestartPolicyNames{"never", "on_failu
 
 // Enumerations are declared in the order of their names above.
 template <class Enum, std::size_t N>
-JsonResult<Enum> read_enum(const JsonValue& v, const std::array<std::string_view, N>& names) {
-  auto index = brackfern::read_enum_index(v, names);
+JsonResult<Enum> read_enum(brackfern::JsonSource& source, const std::array<std::string_view, N>& names) {
+  auto index = brackfern::read_enum_index(source, names);
   if (!index) return std::unexpected(std::move(index.error()));
   return static_cast<Enum>(*index);
 }
@@ -32,8 +33,8 @@ std::string_view name_of(Enum value, const std::array<std::string_view, N>& name
   return names.at(static_cast<std::size_t>(value));
 }
 
-JsonResult<brackfern::ContentHash> read_content_hash(const JsonValue& v) {
-  return brackfern::read_parsed(v, [](const std::string& text) { return brackfern::ContentHash::from_str(text); });
+JsonResult<brackfern::ContentHash> read_content_hash(JsonSource& source) {
+  return brackfern::read_parsed(source, [](const std::string& text) { return brackfern::ContentHash::from_str(text); });
 }
 
 }  // namespace
@@ -48,14 +49,14 @@ std::string_view to_json_name(RestartPolicy policy) {
   return name_of(policy, kRestartPolicyNames);
 }
 
-JsonResult<ArtifactKind> read_artifact_kind(const JsonValue& v) {
-  return read_enum<ArtifactKind>(v, kArtifactKindNames);
+JsonResult<ArtifactKind> read_artifact_kind(JsonSource& source) {
+  return read_enum<ArtifactKind>(source, kArtifactKindNames);
 }
-JsonResult<DesiredServiceState> read_desired_service_state(const JsonValue& v) {
-  return read_enum<DesiredServiceState>(v, kDesiredStateNames);
+JsonResult<DesiredServiceState> read_desired_service_state(JsonSource& source) {
+  return read_enum<DesiredServiceState>(source, kDesiredStateNames);
 }
-JsonResult<RestartPolicy> read_restart_policy(const JsonValue& v) {
-  return read_enum<RestartPolicy>(v, kRestartPolicyNames);
+JsonResult<RestartPolicy> read_restart_policy(JsonSource& source) {
+  return read_enum<RestartPolicy>(source, kRestartPolicyNames);
 }
 
 // ArtifactReference
@@ -68,11 +69,11 @@ JsonValue ArtifactReference::to_json() const {
   return out;
 }
 
-JsonResult<ArtifactReference> ArtifactReference::from_json(const JsonValue& v) {
+JsonResult<ArtifactReference> ArtifactReference::from_json(JsonSource& source) {
   std::optional<ArtifactKind> kind;
   std::optional<brackfern::ContentHash> content_hash;
   std::optional<std::uint64_t> size_bytes;
-  auto read = brackfern::read_object(v, "struct ArtifactReference",
+  auto read = brackfern::read_object(source, "struct ArtifactReference",
                                      {
                                          detail::required_field("kind", kind, read_artifact_kind),
                                          detail::required_field("content_hash", content_hash, read_content_hash),
@@ -95,14 +96,14 @@ JsonValue ServiceSpec::to_json() const {
   return out;
 }
 
-JsonResult<ServiceSpec> ServiceSpec::from_json(const JsonValue& v) {
+JsonResult<ServiceSpec> ServiceSpec::from_json(JsonSource& source) {
   std::optional<brackfern::ServiceId> service_id;
   std::optional<ArtifactReference> artifact;
   std::optional<DesiredServiceState> desired_state;
   std::optional<RestartPolicy> restart_policy;
   std::optional<brackfern::ContentHash> config_reference;
   auto read = brackfern::read_object(
-      v, "struct ServiceSpec",
+      source, "struct ServiceSpec",
       {
           detail::required_field("service_id", service_id, detail::parsed_with([](const std::string& t) {
                                    return brackfern::ServiceId::from_str(t);
@@ -125,8 +126,8 @@ JsonValue services_to_json(const std::vector<ServiceSpec>& services) {
   return JsonValue(std::move(items));
 }
 
-JsonResult<std::vector<ServiceSpec>> services_from_json(const JsonValue& v) {
-  return brackfern::read_array(v, ServiceSpec::from_json);
+JsonResult<std::vector<ServiceSpec>> services_from_json(JsonSource& source) {
+  return brackfern::read_array(source, ServiceSpec::from_json);
 }
 
 // ServiceBundle
@@ -156,14 +157,14 @@ JsonValue ServiceBundle::to_json() const {
   return out;
 }
 
-JsonResult<ServiceBundle> ServiceBundle::from_json(const JsonValue& v) {
+JsonResult<ServiceBundle> ServiceBundle::from_json(JsonSource& source) {
   std::optional<brackfern::NodeId> node_id;
   std::optional<BundleVersion> bundle_version;
   std::optional<std::vector<ServiceSpec>> services;
   std::optional<brackfern::Timestamp> created_at;
   std::optional<brackfern::ControlPlaneId> issued_by;
   auto read = brackfern::read_object(
-      v, "struct ServiceBundle",
+      source, "struct ServiceBundle",
       {
           detail::required_field("node_id", node_id, detail::parsed_with([](const std::string& t) {
                                    return brackfern::NodeId::from_str(t);
@@ -192,12 +193,12 @@ JsonValue CommittedBundle::to_json() const {
   return out;
 }
 
-JsonResult<CommittedBundle> CommittedBundle::from_json(const JsonValue& v) {
+JsonResult<CommittedBundle> CommittedBundle::from_json(JsonSource& source) {
   std::optional<BundleVersion> version;
   std::optional<std::vector<ServiceSpec>> services;
   std::optional<brackfern::Timestamp> committed_at;
   auto read = brackfern::read_object(
-      v, "struct CommittedBundle",
+      source, "struct CommittedBundle",
       {
           detail::required_field("version", version, brackfern::read_u64),
           detail::required_field("services", services, services_from_json),

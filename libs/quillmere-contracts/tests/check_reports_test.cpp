@@ -76,7 +76,7 @@ TEST(CheckReportsTest, ReadsReportsWithRequiredMembersAndIgnoresOthers) {
     SCOPED_TRACE(c.name);
     auto parsed = brackfern::parse_json(c.text);
     ASSERT_TRUE(parsed.has_value());
-    auto read = PrecheckReport::from_json(*parsed);
+    auto read = brackfern::read_tree<PrecheckReport>(*parsed);
     if (c.error.empty()) {
       ASSERT_TRUE(read.has_value()) << read.error().debug();
       EXPECT_EQ(*read, (PrecheckReport{true, false, true}));
@@ -96,7 +96,7 @@ TEST(CheckReportsTest, ReadsReportsWithRequiredMembersAndIgnoresOthers) {
     SCOPED_TRACE(c.name);
     auto parsed = brackfern::parse_json(c.text);
     ASSERT_TRUE(parsed.has_value());
-    auto read = PostcheckReport::from_json(*parsed);
+    auto read = brackfern::read_tree<PostcheckReport>(*parsed);
     if (c.error.empty()) {
       ASSERT_TRUE(read.has_value()) << read.error().debug();
       EXPECT_EQ(*read, (PostcheckReport{PostcheckOutcome::Unknown, PostcheckOutcome::Failed}));
@@ -144,7 +144,7 @@ TEST(CheckReportReading, ReportsEachProblemWhereTheReaderMeetsIt) {
       continue;
     }
     const auto error =
-        c.precheck ? PrecheckReport::from_json(*value).error() : PostcheckReport::from_json(*value).error();
+        c.precheck ? brackfern::read_tree<PrecheckReport>(*value).error() : brackfern::read_tree<PostcheckReport>(*value).error();
     EXPECT_EQ(error.debug(), c.error);
   }
 }

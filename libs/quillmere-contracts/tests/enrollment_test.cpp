@@ -193,7 +193,7 @@ TEST(VerifyOfferTest, ExtraPayloadMemberSignedOverIsNotCoveredAndFails) {
   for (brackfern::JsonMember& member : *file.as_object()) {
     if (member.key == "payload") member.value = payload;
   }
-  auto read = EnrollmentOffer::from_json(file);
+  auto read = brackfern::read_tree<EnrollmentOffer>(file);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   auto verified = verify_offer(*read, kNow);
   ASSERT_FALSE(verified.has_value());
@@ -207,7 +207,7 @@ TEST(VerifyOfferTest, OfferReadFromItsFileVerifies) {
   auto text = brackfern::write_pretty_json(offer.to_json());
   auto parsed = brackfern::parse_json(text);
   ASSERT_TRUE(parsed.has_value());
-  auto read = EnrollmentOffer::from_json(*parsed);
+  auto read = brackfern::read_tree<EnrollmentOffer>(*parsed);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(read->payload, offer.payload);
   EXPECT_TRUE(verify_offer(*read, kNow).has_value());
@@ -355,7 +355,7 @@ TEST(EnrollmentStateJsonTest, WritesStatusFirstThenTheVariantMembers) {
     EXPECT_EQ(brackfern::write_pretty_json(c.state.to_json()), c.text);
     auto parsed = brackfern::parse_json(c.text);
     ASSERT_TRUE(parsed.has_value());
-    auto read = EnrollmentState::from_json(*parsed);
+    auto read = brackfern::read_tree<EnrollmentState>(*parsed);
     ASSERT_TRUE(read.has_value()) << read.error().debug();
     EXPECT_EQ(*read, c.state);
   }
@@ -385,7 +385,7 @@ TEST(EnrollmentStateJsonTest, ReadingFindsStatusAnywhereAndIgnoresOtherMembers) 
     SCOPED_TRACE(c.name);
     auto parsed = brackfern::parse_json(c.text);
     ASSERT_TRUE(parsed.has_value());
-    auto read = EnrollmentState::from_json(*parsed);
+    auto read = brackfern::read_tree<EnrollmentState>(*parsed);
     if (c.error.empty()) {
       ASSERT_TRUE(read.has_value()) << read.error().debug();
       EXPECT_EQ(brackfern::write_pretty_json(read->to_json()).find("\"status\""), 4u);
@@ -424,7 +424,7 @@ TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace
     SCOPED_TRACE(c.text);
     auto parsed = brackfern::parse_json(c.text);
     ASSERT_TRUE(parsed.has_value());
-    auto read = EnrollmentState::from_json(*parsed);
+    auto read = brackfern::read_tree<EnrollmentState>(*parsed);
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().debug(), c.error);
   }
@@ -434,7 +434,7 @@ TEST(EnrollmentStateJsonTest, KeyMaterialIsKeptExactlyAsGiven) {
   auto parsed = brackfern::parse_json(
       R"({"status": "pending_owner_approval", "control_plane_id": "cp-a", "key_id": "0E8F5A4C-1B2D-4E3F-9A5B-6C7D8E9F0A1B", "public_key": "ABCDEF", "offered_at": "2026-03-01T08:15:00Z"})");
   ASSERT_TRUE(parsed.has_value());
-  auto read = EnrollmentState::from_json(*parsed);
+  auto read = brackfern::read_tree<EnrollmentState>(*parsed);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   const auto* state = read->get_if<EnrollmentState::PendingOwnerApproval>();
   ASSERT_NE(state, nullptr);
@@ -456,14 +456,14 @@ TEST(EnrollmentOfferPayloadTest, NodeHintIsOmittedWhenAbsentAndUnknownMembersAre
   JsonValue written = payload.to_json();
   ASSERT_NE(written.find("node_hint"), nullptr);
   written.add("extra", true);
-  auto read = EnrollmentOfferPayload::from_json(written);
+  auto read = brackfern::read_tree<EnrollmentOfferPayload>(written);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, payload);
 
   auto text = brackfern::parse_json(
       R"({"control_plane_id": "cp-a", "key_id": "0e8f5a4c-1b2d-4e3f-9a5b-6c7d8e9f0a1b", "public_key": "x", "offered_at": "2026-03-01T08:15:00Z", "node_hint": null})");
   ASSERT_TRUE(text.has_value());
-  auto with_null = EnrollmentOfferPayload::from_json(*text);
+  auto with_null = brackfern::read_tree<EnrollmentOfferPayload>(*text);
   ASSERT_TRUE(with_null.has_value()) << with_null.error().debug();
   EXPECT_FALSE(with_null->node_hint.has_value());
 }

@@ -73,7 +73,7 @@ TEST(ServiceBundleTest, WritesMembersInOrderAndLeavesAbsentConfigOut) {
 }
 
 TEST(ServiceBundleTest, ReadsBackWhatItWrote) {
-  auto read = ServiceBundle::from_json(parse(kSampleBundleText));
+  auto read = brackfern::read_tree<ServiceBundle>(parse(kSampleBundleText));
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, sample_bundle());
   EXPECT_FALSE(read->services[0].config_reference.has_value());
@@ -88,13 +88,13 @@ TEST(ServiceBundleTest, CommittedBundleRoundTripsAndIgnoresUnknownMembers) {
   EXPECT_EQ(text.substr(0, 20), "{\n  \"version\": 4,\n  ");
   EXPECT_NE(text.find("\"committed_at\": \"2026-03-01T08:15:00Z\"\n}"), std::string::npos) << text;
 
-  auto read = CommittedBundle::from_json(written);
+  auto read = brackfern::read_tree<CommittedBundle>(written);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, committed);
 
   JsonValue extended = written;
   extended.add("note", "kept by an older node");
-  auto with_extra = CommittedBundle::from_json(extended);
+  auto with_extra = brackfern::read_tree<CommittedBundle>(extended);
   ASSERT_TRUE(with_extra.has_value()) << with_extra.error().debug();
   EXPECT_EQ(*with_extra, committed);
 }
@@ -147,14 +147,14 @@ TEST(ServiceBundleTest, RefusesUnknownMembersAndValuesWithExactMessages) {
   };
   for (const RefusedCase& c : cases) {
     SCOPED_TRACE(c.name);
-    auto read = ServiceBundle::from_json(parse(c.text));
+    auto read = brackfern::read_tree<ServiceBundle>(parse(c.text));
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().message, c.message);
   }
 }
 
 TEST(ServiceBundleTest, UnknownMemberIsReportedJustAfterItsName) {
-  auto read = ArtifactReference::from_json(
+  auto read = brackfern::read_tree<ArtifactReference>(
       parse(R"({"kind": "binary", "content_hash": ")" + kHashA + R"(", "size_bytes": 1, "url": "x"})"));
   ASSERT_FALSE(read.has_value());
   EXPECT_EQ(read.error().line, 1u);
@@ -163,7 +163,7 @@ TEST(ServiceBundleTest, UnknownMemberIsReportedJustAfterItsName) {
 }
 
 TEST(ServiceBundleTest, BundleVersionCoversExactlyTheUnsigned64BitRange) {
-  auto largest = ServiceBundle::from_json(
+  auto largest = brackfern::read_tree<ServiceBundle>(
       parse(sample_with(R"("bundle_version": 7)", R"("bundle_version": 18446744073709551615)")));
   ASSERT_TRUE(largest.has_value()) << largest.error().debug();
   EXPECT_EQ(largest->bundle_version, 18446744073709551615u);
@@ -173,13 +173,13 @@ TEST(ServiceBundleTest, BundleVersionCoversExactlyTheUnsigned64BitRange) {
     auto json =
         brackfern::parse_json(sample_with(R"("bundle_version": 7)", std::string(R"("bundle_version": )") + version));
     if (!json) continue;  // a number the reader refuses outright is refused as well
-    EXPECT_FALSE(ServiceBundle::from_json(*json).has_value());
+    EXPECT_FALSE(brackfern::read_tree<ServiceBundle>(*json).has_value());
   }
 }
 
 TEST(ServiceBundleTest, ReceivedBundleWithDuplicateServiceIdsStillParses) {
   const std::string text = sample_with(R"("service_id": "db")", R"("service_id": "web")");
-  auto read = ServiceBundle::from_json(parse(text));
+  auto read = brackfern::read_tree<ServiceBundle>(parse(text));
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(read->services[0].service_id, read->services[1].service_id);
 }
@@ -205,9 +205,10 @@ TEST(ServiceBundleTest, CreateRefusesTheFirstRepeatedServiceId) {
 }
 
 TEST(ServiceBundleTest, ServicesFileIsAnArrayOfServiceSpecs) {
-  auto read = services_from_json(parse(R"([{"service_id": "api", "artifact": {"kind": "package", "content_hash": ")" +
+  auto read = brackfern::read_document_with(std::string(R"([{"service_id": "api", "artifact": {"kind": "package", "content_hash": ")" +
                                        kHashA + R"(", "size_bytes": 0}, "desired_state": "absent",
-                                       "restart_policy": "always", "config_reference": null}])"));
+                                       "restart_policy": "always", "config_reference": null}])"),
+                                           services_from_json);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   ASSERT_EQ(read->size(), 1u);
   EXPECT_EQ((*read)[0].artifact.kind, ArtifactKind::Package);

@@ -38,8 +38,8 @@ struct WipedBytes {
 // Stores a successfully read value into `slot`.
 template <class T, class Read>
 auto store_into(std::optional<T>& slot, Read read) {
-  return [&slot, read](const JsonValue& v) -> std::expected<void, JsonError> {
-    auto value = read(v);
+  return [&slot, read](brackfern::JsonSource& source) -> std::expected<void, JsonError> {
+    auto value = read(source);
     if (!value) return std::unexpected(std::move(value.error()));
     slot = std::move(*value);
     return {};
@@ -77,18 +77,19 @@ JsonValue NodeIdentity::to_json() const {
   return out;
 }
 
-JsonResult<NodeIdentity> NodeIdentity::from_json(const JsonValue& value) {
+JsonResult<NodeIdentity> NodeIdentity::from_json(brackfern::JsonSource& source) {
   std::optional<brackfern::NodeId> node_id;
   std::optional<std::string> seed;
-  const auto read = brackfern::read_object(
-      value, "struct NodeIdentity",
-      {
-          JsonField{
-              "node_id", true,
-              store_into(node_id,
-                         [](const JsonValue& v) { return brackfern::read_parsed(v, brackfern::NodeId::from_str); })},
-          JsonField{"audit_signing_key_seed", true, store_into(seed, brackfern::read_string)},
-      });
+  const auto read =
+      brackfern::read_object(source, "struct NodeIdentity",
+                             {
+                                 JsonField{"node_id", true,
+                                           store_into(node_id,
+                                                      [](brackfern::JsonSource& in) {
+                                                        return brackfern::read_parsed(in, brackfern::NodeId::from_str);
+                                                      })},
+                                 JsonField{"audit_signing_key_seed", true, store_into(seed, brackfern::read_string)},
+                             });
   if (!read) return std::unexpected(read.error());
   return NodeIdentity{std::move(*node_id), std::move(*seed)};
 }
@@ -131,47 +132,6 @@ JsonValue NodeState::to_json() const {
   });
   out.add("audit_log", std::move(log));
   return out;
-}
-
-JsonResult<NodeState> NodeState::from_json(const JsonValue& value) {
-  std::optional<NodeIdentity> identity;
-  std::optional<EnrollmentState> enrollment;
-  std::optional<std::optional<CommittedBundle>> committed;
-  std::optional<std::optional<CommittedBundle>> previous_committed;
-  std::optional<std::optional<brackfern::ContentHash>> audit_head;
-  std::optional<std::uint64_t> audit_sequence;
-  std::optional<std::vector<brackfern::SignedAuditEvent>> audit_log;
-
-  const auto read_bundle = [](const JsonValue& v) { return brackfern::read_nullable(v, CommittedBundle::from_json); };
-  const auto read = brackfern::read_object(
-      value, "struct NodeState",
-      {
-          JsonField{"identity", true, store_into(identity, NodeIdentity::from_json)},
-          JsonField{"enrollment", true, store_into(enrollment, EnrollmentState::from_json)},
-          JsonField{"committed", false, store_into(committed, read_bundle)},
-          JsonField{"previous_committed", false, store_into(previous_committed, read_bundle)},
-          JsonField{"audit_head", false,
-                    store_into(audit_head,
-                               [](const JsonValue& v) {
-                                 return brackfern::read_nullable(v, [](const JsonValue& inner) {
-                                   return brackfern::read_parsed(inner, brackfern::ContentHash::from_str);
-                                 });
-                               })},
-          JsonField{"audit_sequence", true, store_into(audit_sequence, brackfern::read_u64)},
-          JsonField{"audit_log", true,
-                    store_into(audit_log,
-                               [](const JsonValue& v) {
-                                 return brackfern::read_array(v, brackfern::SignedAuditEvent::from_json);
-                               })},
-      });
-  if (!read) return std::unexpected(read.error());
-  return NodeState{std::move(*identity),
-                   std::move(*enrollment),
-                   committed.value_or(std::nullopt),
-                   previous_committed.value_or(std::nullopt),
-                   audit_head.value_or(std::nullopt),
-                   *audit_sequence,
-                   AuditLog::from_entries(std::move(*audit_log))};
 }
 
 // ---- the audit log ----
@@ -249,185 +209,99 @@ bool operator==(const AuditLog& a, const AuditLog& b) {
   return true;
 }
 
+namespace {
+// Reads the log. From the state file's text, an entry written exactly as the
+// writer writes it is checked in that form and kept as its span of the text;
+// any other entry is read as a value.
+JsonResult<AuditLog> read_audit_log(brackfern::JsonSource& source, const std::shared_ptr<StateFileText>& file) {
+  if (auto entered = brackfern::enter_array(source, "a sequence"); !entered) {
+    return std::unexpected(std::move(entered.error()));
+  }
+  AuditLog log;
+  if (file) AuditLogAccess::set_text(log, file);
+  std::optional<brackfern::SignedAuditEvent> scratch;
+  for (;;) {
+    auto more = source.next_element();
+    if (!more) return std::unexpected(std::move(more.error()));
+    if (!*more) return log;
+    if (file) {
+      const std::string_view ahead = source.text_ahead();
+      const std::size_t offset = source.text_offset();
+      const std::size_t written = ahead.starts_with('{') ? brackfern::read_written_entry(ahead, 2, scratch) : 0;
+      if (written > 0 && written <= std::numeric_limits<std::uint32_t>::max()) {
+        AuditLogAccess::add_text(log, offset, written);
+        source.skip_text(written);
+        continue;
+      }
+    }
+    auto entry = brackfern::SignedAuditEvent::from_json(source);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    log.push_back(std::move(*entry));
+  }
+}
+
+// Reads the state document; with `file` (whose text `source` reads), log
+// entries stay as text and only the identity's part of the text is wiped
+// when it is released.
+JsonResult<NodeState> read_state(brackfern::JsonSource& source, const std::shared_ptr<StateFileText>& file) {
+  std::optional<NodeIdentity> identity;
+  std::optional<EnrollmentState> enrollment;
+  std::optional<std::optional<CommittedBundle>> committed;
+  std::optional<std::optional<CommittedBundle>> previous_committed;
+  std::optional<std::optional<brackfern::ContentHash>> audit_head;
+  std::optional<std::uint64_t> audit_sequence;
+  std::optional<AuditLog> audit_log;
+
+  const auto read_identity = [&identity, &file](brackfern::JsonSource& in) -> std::expected<void, JsonError> {
+    const std::size_t begin = in.text_offset();
+    auto read = NodeIdentity::from_json(in);
+    if (!read) return std::unexpected(std::move(read.error()));
+    identity = std::move(*read);
+    if (file) {
+      file->secret_begin = begin;
+      file->secret_end = in.text_offset();
+    }
+    return {};
+  };
+  const auto read_bundle = [](brackfern::JsonSource& in) {
+    return brackfern::read_nullable(in, CommittedBundle::from_json);
+  };
+  const auto read_head = [](brackfern::JsonSource& in) {
+    return brackfern::read_nullable(in, [](brackfern::JsonSource& inner) {
+      return brackfern::read_parsed(inner, brackfern::ContentHash::from_str);
+    });
+  };
+  const auto read = brackfern::read_object(
+      source, "struct NodeState",
+      {
+          JsonField{"identity", true, read_identity},
+          JsonField{"enrollment", true, store_into(enrollment, EnrollmentState::from_json)},
+          JsonField{"committed", false, store_into(committed, read_bundle)},
+          JsonField{"previous_committed", false, store_into(previous_committed, read_bundle)},
+          JsonField{"audit_head", false, store_into(audit_head, read_head)},
+          JsonField{"audit_sequence", true, store_into(audit_sequence, brackfern::read_u64)},
+          JsonField{"audit_log", true,
+                    store_into(audit_log, [&file](brackfern::JsonSource& in) { return read_audit_log(in, file); })},
+      });
+  if (!read) return std::unexpected(read.error());
+  return NodeState{std::move(*identity),
+                   std::move(*enrollment),
+                   committed.value_or(std::nullopt),
+                   previous_committed.value_or(std::nullopt),
+                   audit_head.value_or(std::nullopt),
+                   *audit_sequence,
+                   std::move(*audit_log)};
+}
+
+}  // namespace
+
+JsonResult<NodeState> NodeState::from_json(brackfern::JsonSource& source) {
+  return read_state(source, nullptr);
+}
+
 // ---- the state file ----
 
 namespace {
-
-// The member names the state document knows; any other is read and dropped.
-constexpr std::array<std::string_view, 7> kStateMembers{
-    "identity", "enrollment", "committed", "previous_committed", "audit_head", "audit_sequence", "audit_log"};
-
-constexpr bool is_space(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
-}
-
-// Reads a state file in one pass over its text for the common case: the
-// document is well formed, every member name is plain, and the log's entries
-// are (mostly) in the writer's own form, which are then kept as spans of the
-// text. Anything else, and every error, is left to the general reader (an
-// empty result), which decides with its own messages and positions. Every
-// value other than the log is read by the general reader as it stands, so
-// both agree on what a text means.
-class StateScan {
- public:
-  explicit StateScan(std::shared_ptr<StateFileText> file)
-      : file_(std::move(file)), begin_(file_->bytes.data()), p_(begin_), end_(begin_ + file_->bytes.size()) {}
-
-  std::optional<NodeState> read() {
-    skip_space();
-    if (!take('{')) return std::nullopt;
-    skip_space();
-    JsonValue head = JsonValue::empty_object();
-    std::size_t identity_begin = 0;
-    std::size_t identity_end = 0;
-    std::array<bool, kStateMembers.size()> seen{};
-    std::vector<std::string_view> others;
-    AuditLog log;
-    do {
-      skip_space();
-      std::string_view name;
-      if (!plain_name(name)) return std::nullopt;
-      const auto known = std::find(kStateMembers.begin(), kStateMembers.end(), name);
-      if (known != kStateMembers.end()) {
-        const auto index = static_cast<std::size_t>(known - kStateMembers.begin());
-        if (seen[index]) return std::nullopt;
-        seen[index] = true;
-      } else {
-        if (std::find(others.begin(), others.end(), name) != others.end()) return std::nullopt;
-        others.push_back(name);
-      }
-      skip_space();
-      if (!take(':')) return std::nullopt;
-      skip_space();
-      if (name == "audit_log") {
-        if (!read_log(log)) return std::nullopt;
-      } else {
-        const auto value_begin = static_cast<std::size_t>(p_ - begin_);
-        auto value = read_value(1);
-        if (!value) return std::nullopt;
-        if (known != kStateMembers.end()) head.add(std::string(name), std::move(*value));
-        if (name == "identity") {
-          identity_begin = value_begin;
-          identity_end = static_cast<std::size_t>(p_ - begin_);
-        }
-      }
-      skip_space();
-      if (take('}')) break;
-      if (!take(',')) return std::nullopt;
-    } while (true);
-    skip_space();
-    if (p_ != end_ || !seen.back()) return std::nullopt;
-    head.add("audit_log", JsonValue::empty_array());
-    auto state = NodeState::from_json(head);
-    if (!state) return std::nullopt;
-    // Only the identity holds the seed.
-    file_->secret_begin = identity_begin;
-    file_->secret_end = identity_end;
-    AuditLogAccess::set_text(log, file_);
-    state->audit_log = std::move(log);
-    return std::move(*state);
-  }
-
- private:
-  void skip_space() {
-    while (p_ != end_ && is_space(*p_)) ++p_;
-  }
-
-  bool take(char c) {
-    if (p_ == end_ || *p_ != c) return false;
-    ++p_;
-    return true;
-  }
-
-  // A member name of printable ASCII without escapes (any other name is
-  // left to the general reader, which also checks its UTF-8).
-  bool plain_name(std::string_view& out) {
-    if (!take('"')) return false;
-    const char* const start = p_;
-    while (p_ != end_ && *p_ != '"') {
-      const auto c = static_cast<unsigned char>(*p_);
-      if (c == '\\' || c < 0x20 || c >= 0x80) return false;
-      ++p_;
-    }
-    if (p_ == end_) return false;
-    out = std::string_view(start, static_cast<std::size_t>(p_ - start));
-    ++p_;
-    return true;
-  }
-
-  // Where the value at p_ ends, following strings and brackets only: the
-  // general reader then judges the value itself.
-  const char* value_end() const {
-    const char* p = p_;
-    int depth = 0;
-    while (p != end_) {
-      const char c = *p;
-      if (c == '"') {
-        for (++p; p != end_ && *p != '"'; ++p) {
-          if (*p == '\\' && ++p == end_) return nullptr;
-        }
-        if (p == end_) return nullptr;
-        ++p;
-        if (depth == 0) return p;
-      } else if (c == '[' || c == '{') {
-        ++depth;
-        ++p;
-      } else if (c == ']' || c == '}') {
-        if (depth == 0) return p;
-        ++p;
-        if (--depth == 0) return p;
-      } else if (depth == 0 && (c == ',' || is_space(c))) {
-        return p;
-      } else {
-        ++p;
-      }
-    }
-    return depth == 0 ? p : nullptr;
-  }
-
-  // The value at p_, standing inside `open_containers` containers.
-  std::optional<JsonValue> read_value(int open_containers) {
-    const char* const end = value_end();
-    if (end == nullptr || end == p_) return std::nullopt;
-    auto value =
-        brackfern::detail::parse_json_nested(std::string_view(p_, static_cast<std::size_t>(end - p_)), open_containers);
-    if (!value) return std::nullopt;
-    p_ = end;
-    return std::move(*value);
-  }
-
-  bool read_log(AuditLog& log) {
-    if (!take('[')) return false;
-    skip_space();
-    if (take(']')) return true;
-    std::optional<brackfern::SignedAuditEvent> scratch;
-    do {
-      skip_space();
-      if (p_ == end_ || *p_ != '{') return false;
-      const auto offset = static_cast<std::size_t>(p_ - begin_);
-      const std::size_t written =
-          brackfern::read_written_entry(std::string_view(p_, static_cast<std::size_t>(end_ - p_)), 2, scratch);
-      if (written > 0 && written <= std::numeric_limits<std::uint32_t>::max()) {
-        AuditLogAccess::add_text(log, offset, written);
-        p_ += written;
-      } else {
-        auto value = read_value(2);
-        if (!value) return false;
-        auto entry = brackfern::SignedAuditEvent::from_json(*value);
-        if (!entry) return false;
-        log.push_back(std::move(*entry));
-      }
-      skip_space();
-      if (take(']')) return true;
-    } while (take(','));
-    return false;
-  }
-
-  std::shared_ptr<StateFileText> file_;
-  const char* begin_;
-  const char* p_;
-  const char* end_;
-};
 
 constexpr std::string_view kFirstEntry = "\n    ";
 constexpr std::string_view kNextEntry = ",\n    ";
@@ -500,10 +374,11 @@ std::vector<std::string_view> file_pieces(const NodeState& state, std::string& h
 
 brackfern::JsonResult<NodeState> read_state_text(std::string text) {
   auto file = std::make_shared<StateFileText>(std::move(text));
-  if (auto state = StateScan(file).read()) return std::move(*state);
-  auto document = brackfern::parse_json(file->bytes);
-  if (!document) return std::unexpected(std::move(document.error()));
-  return NodeState::from_json(*document);
+  brackfern::TextSource source(file->bytes);
+  auto state = read_state(source, file);
+  if (!state) return state;
+  if (auto end = source.finish(); !end) return std::unexpected(std::move(end.error()));
+  return state;
 }
 
 std::expected<NodeState, LoadStateError> load_state(const std::string& path) {

@@ -190,7 +190,7 @@ TEST(AdmissionTest, AdmittedBundleReadFromItsFile) {
   const SignedServiceBundle envelope = make_bundle(BundleRecipe().version(9));
   auto parsed = brackfern::parse_json(brackfern::write_pretty_json(envelope.to_json()));
   ASSERT_TRUE(parsed.has_value());
-  auto read = SignedServiceBundle::from_json(*parsed);
+  auto read = brackfern::read_tree<SignedServiceBundle>(*parsed);
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   auto admitted = evaluate_incoming_bundle(enrolled_state(), kThisNode, 8, *read, kNow);
   ASSERT_TRUE(admitted.has_value()) << admitted.error().to_error().debug();

@@ -2,7 +2,11 @@
 
 // The reference reading and writing of a state file: the whole document as
 // one JSON tree, then typed; written back from one tree. The state file's
-// one-pass reader and piecewise writer must agree with it on every input.
+// one-pass reader and piecewise writer must agree with it on every input,
+// except that the one-pass reader decides by the first problem in document
+// order: where the tree cannot be built (a syntax error or a repeated member
+// name), an earlier problem of another kind may be reported instead, and a
+// name repeated inside the enrollment is reported at the enrollment's end.
 
 #include <quillmere/engine/node_state.hpp>
 
@@ -13,10 +17,19 @@
 
 namespace quillmere::test_support {
 
-inline brackfern::JsonResult<NodeState> oracle_read(std::string_view text) {
+inline brackfern::JsonResult<NodeState> oracle_read(std::string_view text, bool* tree_failed = nullptr) {
   auto document = brackfern::parse_json(text);
+  if (tree_failed != nullptr) *tree_failed = !document.has_value();
   if (!document) return std::unexpected(std::move(document.error()));
-  return NodeState::from_json(*document);
+  return brackfern::read_tree<NodeState>(*document);
+}
+
+// Whether `got` may stand for the reference's error `expected` where the
+// tree could not be built.
+inline bool found_in_document_order(const brackfern::JsonError& got, const brackfern::JsonError& expected) {
+  const bool earlier = got.line < expected.line || (got.line == expected.line && got.column <= expected.column);
+  const bool repeated_name = expected.message.starts_with("duplicate field `");
+  return earlier || (repeated_name && got.message == expected.message);
 }
 
 inline std::string oracle_write(const NodeState& state) {
@@ -28,15 +41,17 @@ inline std::string oracle_write(const NodeState& state) {
 // bytes, also after one more event is recorded on both. Otherwise says how
 // they differ.
 inline std::string disagreement(const std::string& text, const brackfern::AuditEvent* then_record = nullptr) {
-  auto expected = oracle_read(text);
+  bool tree_failed = false;
+  auto expected = oracle_read(text, &tree_failed);
   auto got = read_state_text(text);
   if (expected.has_value() != got.has_value()) {
     return expected ? "refused with " + got.error().debug()
                     : "read although the reference says " + expected.error().debug();
   }
   if (!expected) {
-    return expected.error() == got.error() ? std::string()
-                                           : got.error().debug() + " instead of " + expected.error().debug();
+    const bool agrees =
+        expected.error() == got.error() || (tree_failed && found_in_document_order(got.error(), expected.error()));
+    return agrees ? std::string() : got.error().debug() + " instead of " + expected.error().debug();
   }
   if (!(*got == *expected)) return "a different state";
   if (state_file_text(*got) != oracle_write(*expected)) return "different bytes written";

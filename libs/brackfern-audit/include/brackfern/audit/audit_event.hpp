@@ -86,7 +86,7 @@ enum class RedactionReason {
 // "unknown variant `x`, expected one of ..." listing every JSON string.
 // Instantiated for the six enumerations above only.
 template <class Enum>
-[[nodiscard]] JsonResult<Enum> enum_from_json(const JsonValue& value);
+[[nodiscard]] JsonResult<Enum> enum_from_json(JsonSource& source);
 
 // The value whose JSON string is exactly `name`, if any (same six enumerations).
 template <class Enum>
@@ -104,7 +104,7 @@ struct Actor {
   std::optional<ByteString> display_name_encrypted;
 
   [[nodiscard]] JsonValue to_json() const;
-  [[nodiscard]] static JsonResult<Actor> from_json(const JsonValue& value);
+  [[nodiscard]] static JsonResult<Actor> from_json(JsonSource& source);
   friend bool operator==(const Actor&, const Actor&) = default;
 };
 
@@ -113,7 +113,7 @@ struct Target {
   std::optional<std::string> target_id;
 
   [[nodiscard]] JsonValue to_json() const;
-  [[nodiscard]] static JsonResult<Target> from_json(const JsonValue& value);
+  [[nodiscard]] static JsonResult<Target> from_json(JsonSource& source);
   friend bool operator==(const Target&, const Target&) = default;
 };
 
@@ -127,7 +127,7 @@ struct RedactionMarker {
   std::optional<IdentityId> applied_by;
 
   [[nodiscard]] JsonValue to_json() const;
-  [[nodiscard]] static JsonResult<RedactionMarker> from_json(const JsonValue& value);
+  [[nodiscard]] static JsonResult<RedactionMarker> from_json(JsonSource& source);
   friend bool operator==(const RedactionMarker&, const RedactionMarker&) = default;
 };
 
@@ -160,7 +160,7 @@ struct AuditEvent {
   [[nodiscard]] JsonValue to_json() const;
   // Fails on a missing required member, a malformed identifier, timestamp or
   // content hash, an unknown enumeration string or a byte outside 0–255.
-  [[nodiscard]] static JsonResult<AuditEvent> from_json(const JsonValue& value);
+  [[nodiscard]] static JsonResult<AuditEvent> from_json(JsonSource& source);
 
   // "[occurred_at] product Category action result=Result severity=Severity".
   [[nodiscard]] std::string to_string() const;
@@ -176,7 +176,7 @@ struct SignedAuditEvent {
   Signature signature;
 
   [[nodiscard]] JsonValue to_json() const;
-  [[nodiscard]] static JsonResult<SignedAuditEvent> from_json(const JsonValue& value);
+  [[nodiscard]] static JsonResult<SignedAuditEvent> from_json(JsonSource& source);
   friend bool operator==(const SignedAuditEvent&, const SignedAuditEvent&) = default;
 };
 

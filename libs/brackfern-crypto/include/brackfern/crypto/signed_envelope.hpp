@@ -49,12 +49,12 @@ struct EnvelopeParts {
   Signature signature;
 };
 [[nodiscard]] JsonResult<EnvelopeParts> envelope_from_json(
-    const JsonValue& value, const std::function<std::expected<void, JsonError>(const JsonValue&)>& read_payload);
+    JsonSource& source, const std::function<std::expected<void, JsonError>(JsonSource&)>& read_payload);
 }  // namespace detail
 
 // A payload document with a fixed header and an Ed25519 signature over the
 // canonical form of both. Payload needs `JsonValue to_json() const` and
-// `static JsonResult<Payload> from_json(const JsonValue&)`.
+// `static JsonResult<Payload> from_json(JsonSource&)`.
 template <class Payload>
 struct SignedEnvelope {
   EnvelopeHeader header;
@@ -80,10 +80,10 @@ struct SignedEnvelope {
   [[nodiscard]] JsonValue signing_view() const { return detail::envelope_signing_view(header, payload.to_json()); }
   [[nodiscard]] JsonValue to_json() const { return detail::envelope_to_json(header, payload.to_json(), signature); }
 
-  [[nodiscard]] static JsonResult<SignedEnvelope> from_json(const JsonValue& value) {
+  [[nodiscard]] static JsonResult<SignedEnvelope> from_json(JsonSource& source) {
     std::optional<Payload> payload;
-    auto parts = detail::envelope_from_json(value, [&](const JsonValue& v) -> std::expected<void, JsonError> {
-      auto read = Payload::from_json(v);
+    auto parts = detail::envelope_from_json(source, [&](JsonSource& inner) -> std::expected<void, JsonError> {
+      auto read = Payload::from_json(inner);
       if (!read) return std::unexpected(std::move(read.error()));
       payload.emplace(std::move(*read));
       return {};

@@ -22,7 +22,7 @@ struct PrecheckReport {
   [[nodiscard]] std::vector<std::string> evaluate() const;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<PrecheckReport> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<PrecheckReport> from_json(brackfern::JsonSource& source);
   friend bool operator==(const PrecheckReport&, const PrecheckReport&) = default;
 };
 
@@ -32,7 +32,7 @@ enum class PostcheckOutcome { Passed, Failed, Unknown };
 [[nodiscard]] std::string_view to_json_name(PostcheckOutcome outcome);
 // "Passed", "Failed", "Unknown": the names failure texts show.
 [[nodiscard]] std::string_view debug_name(PostcheckOutcome outcome);
-[[nodiscard]] brackfern::JsonResult<PostcheckOutcome> read_postcheck_outcome(const brackfern::JsonValue& v);
+[[nodiscard]] brackfern::JsonResult<PostcheckOutcome> read_postcheck_outcome(brackfern::JsonSource& source);
 
 // What the host's tooling reports after a bundle was applied. Two required
 // outcomes; other members are ignored.
@@ -45,7 +45,7 @@ struct PostcheckReport {
   [[nodiscard]] std::vector<std::string> evaluate() const;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<PostcheckReport> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<PostcheckReport> from_json(brackfern::JsonSource& source);
   friend bool operator==(const PostcheckReport&, const PostcheckReport&) = default;
 };
 

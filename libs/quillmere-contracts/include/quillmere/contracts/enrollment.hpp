@@ -53,7 +53,7 @@ struct EnrollmentOfferPayload {
   std::optional<brackfern::NodeId> node_hint;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<EnrollmentOfferPayload> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<EnrollmentOfferPayload> from_json(brackfern::JsonSource& source);
   friend bool operator==(const EnrollmentOfferPayload&, const EnrollmentOfferPayload&) = default;
 };
 
@@ -65,14 +65,14 @@ enum class LocalApprovalMethod { InteractiveConsole, LocalConfigFile };
 
 // "interactive_console" or "local_config_file".
 [[nodiscard]] std::string_view to_json_name(LocalApprovalMethod method);
-[[nodiscard]] brackfern::JsonResult<LocalApprovalMethod> read_local_approval_method(const brackfern::JsonValue& v);
+[[nodiscard]] brackfern::JsonResult<LocalApprovalMethod> read_local_approval_method(brackfern::JsonSource& source);
 
 struct LocalOwnerApproval {
   brackfern::Timestamp approved_at;
   LocalApprovalMethod method;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<LocalOwnerApproval> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<LocalOwnerApproval> from_json(brackfern::JsonSource& source);
   friend bool operator==(const LocalOwnerApproval&, const LocalOwnerApproval&) = default;
 };
 
@@ -127,7 +127,7 @@ class EnrollmentState {
   // Finds "status" wherever it stands, then reads the variant's members (all
   // required, others ignored). Missing "status" is "missing field `status`";
   // an unknown one "unknown variant `x`, expected one of ...".
-  [[nodiscard]] static brackfern::JsonResult<EnrollmentState> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<EnrollmentState> from_json(brackfern::JsonSource& source);
 
   friend bool operator==(const EnrollmentState&, const EnrollmentState&) = default;
 

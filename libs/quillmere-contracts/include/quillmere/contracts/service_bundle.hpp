@@ -34,9 +34,9 @@ enum class RestartPolicy { Never, OnFailure, Always };
 [[nodiscard]] std::string_view to_json_name(RestartPolicy policy);
 
 // Reads the JSON string; any other value is "unknown variant `x`, expected one of ...".
-[[nodiscard]] brackfern::JsonResult<ArtifactKind> read_artifact_kind(const brackfern::JsonValue& v);
-[[nodiscard]] brackfern::JsonResult<DesiredServiceState> read_desired_service_state(const brackfern::JsonValue& v);
-[[nodiscard]] brackfern::JsonResult<RestartPolicy> read_restart_policy(const brackfern::JsonValue& v);
+[[nodiscard]] brackfern::JsonResult<ArtifactKind> read_artifact_kind(brackfern::JsonSource& source);
+[[nodiscard]] brackfern::JsonResult<DesiredServiceState> read_desired_service_state(brackfern::JsonSource& source);
+[[nodiscard]] brackfern::JsonResult<RestartPolicy> read_restart_policy(brackfern::JsonSource& source);
 
 struct ArtifactReference {
   ArtifactKind kind;
@@ -44,7 +44,7 @@ struct ArtifactReference {
   std::uint64_t size_bytes;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<ArtifactReference> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<ArtifactReference> from_json(brackfern::JsonSource& source);
   friend bool operator==(const ArtifactReference&, const ArtifactReference&) = default;
 };
 
@@ -56,14 +56,14 @@ struct ServiceSpec {
   std::optional<brackfern::ContentHash> config_reference;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<ServiceSpec> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<ServiceSpec> from_json(brackfern::JsonSource& source);
   friend bool operator==(const ServiceSpec&, const ServiceSpec&) = default;
 };
 
 // Writes / reads a JSON array of services (the bundle's and the committed
 // record's `services`, and the development control plane's services file).
 [[nodiscard]] brackfern::JsonValue services_to_json(const std::vector<ServiceSpec>& services);
-[[nodiscard]] brackfern::JsonResult<std::vector<ServiceSpec>> services_from_json(const brackfern::JsonValue& v);
+[[nodiscard]] brackfern::JsonResult<std::vector<ServiceSpec>> services_from_json(brackfern::JsonSource& source);
 
 // The payload of a bundle envelope. A bundle read from a document is taken as
 // it stands (duplicate service ids included); only `create` checks contents.
@@ -84,7 +84,7 @@ struct ServiceBundle {
                                                                            brackfern::ControlPlaneId issued_by);
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<ServiceBundle> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<ServiceBundle> from_json(brackfern::JsonSource& source);
   friend bool operator==(const ServiceBundle&, const ServiceBundle&) = default;
 };
 
@@ -98,7 +98,7 @@ struct CommittedBundle {
   brackfern::Timestamp committed_at;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<CommittedBundle> from_json(const brackfern::JsonValue& v);
+  [[nodiscard]] static brackfern::JsonResult<CommittedBundle> from_json(brackfern::JsonSource& source);
   friend bool operator==(const CommittedBundle&, const CommittedBundle&) = default;
 };
 

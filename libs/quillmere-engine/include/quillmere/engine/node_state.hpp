@@ -48,7 +48,7 @@ struct NodeIdentity {
   [[nodiscard]] std::expected<brackfern::SigningKey, QuillmereError> signing_key() const;
 
   [[nodiscard]] brackfern::JsonValue to_json() const;
-  [[nodiscard]] static brackfern::JsonResult<NodeIdentity> from_json(const brackfern::JsonValue& value);
+  [[nodiscard]] static brackfern::JsonResult<NodeIdentity> from_json(brackfern::JsonSource& source);
   friend bool operator==(const NodeIdentity&, const NodeIdentity&) = default;
 };
 
@@ -156,7 +156,7 @@ struct NodeState {
   [[nodiscard]] brackfern::JsonValue to_json() const;
   // Fails with the reader's error and position ("missing field `identity`",
   // "invalid type: ..., expected struct NodeState", ...).
-  [[nodiscard]] static brackfern::JsonResult<NodeState> from_json(const brackfern::JsonValue& value);
+  [[nodiscard]] static brackfern::JsonResult<NodeState> from_json(brackfern::JsonSource& source);
   friend bool operator==(const NodeState&, const NodeState&) = default;
 };
 

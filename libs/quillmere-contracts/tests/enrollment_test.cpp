@@ -396,7 +396,8 @@ TEST(EnrollmentStateJsonTest, ReadingFindsStatusAnywhereAndIgnoresOtherMembers) 
   }
 }
 
-// The status is judged where it stands; every other problem only once the
+// The status is judged where it stands (before anything after it, even a
+// syntax error); every other problem, a repeated name too, only once the
 // whole object is read, so at its closing brace.
 TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace) {
   struct Case {
@@ -408,6 +409,15 @@ TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace
       R"({"status": "enrolled", "control_plane_id": "cp-a", "key_id": "0e8f5a4c-1b2d-4e3f-9a5b-6c7d8e9f0a1b", )"
       R"("public_key": "00", "enrolled_at": "2026-03-01T08:15:00Z", "approval": )" +
       approval_at + "}";
+  const auto at_end = [](const std::string& message, const std::string& text) {
+    return "Error(\"" + message + "\", line: 1, column: " + std::to_string(text.size()) + ")";
+  };
+  const std::string repeated_previously =
+      R"({"status": "revoked", "previously": "cp-a", "previously": "cp-b", "revoked_at": "2026-03-01T08:15:00Z"})";
+  std::string repeated_in_approval = enrolled;
+  repeated_in_approval.replace(repeated_in_approval.find(R"("method": 7)"), 11,
+                               R"("method": "local_config_file", "method": "interactive_console")");
+  const std::string repeated_unknown = R"({"status": "unenrolled", "x": {"a": 1, "a": 2}})";
   const std::vector<Case> cases = {
       {R"({"status": 5})", R"(Error("invalid type: integer `5`, expected variant identifier", line: 1, column: 12))"},
       {R"({"status": ["revoked"]})",
@@ -418,13 +428,17 @@ TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace
        R"(Error("invalid type: integer `5`, expected a string", line: 1, column: 57))"},
       {R"({"previously": "cp-a", "revoked_at": "yesterday", "status": "revoked"})",
        R"(Error("validation failed: invalid RFC 3339 timestamp \"yesterday\": the 'year' component could not be parsed", line: 1, column: 70))"},
-      {enrolled, "Error(\"expected value\", line: 1, column: " + std::to_string(enrolled.size()) + ")"},
+      {enrolled, at_end("expected value", enrolled)},
+      {R"({"status": "paused", "x": tru})",
+       R"(Error("unknown variant `paused`, expected one of `unenrolled`, `pending_owner_approval`, `enrolled`, `revoked`", line: 1, column: 19))"},
+      {repeated_previously, at_end("duplicate field `previously`", repeated_previously)},
+      {repeated_in_approval, at_end("duplicate field `method`", repeated_in_approval)},
+      {repeated_unknown, at_end("duplicate field `a`", repeated_unknown)},
+      {R"({"status": "unenrolled", "x": {"y": 1 "z": 2}})", R"(Error("expected `,` or `}`", line: 1, column: 39))"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    auto parsed = brackfern::parse_json(c.text);
-    ASSERT_TRUE(parsed.has_value());
-    auto read = brackfern::read_tree<EnrollmentState>(*parsed);
+    auto read = brackfern::read_document<EnrollmentState>(c.text);
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().debug(), c.error);
   }

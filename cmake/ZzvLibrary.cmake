@@ -21,15 +21,20 @@ function(zzv_component target)
   endif()
 endfunction()
 
-# zzv_test(<target> SOURCES ... DEPS ...): one gtest binary, registered with ctest.
+# zzv_test(<target> SOURCES ... DEPS ... [PROPERTIES ...]): one gtest binary,
+# registered with ctest (PROPERTIES are set on each of its tests).
 # ZZV_TEST_DATA_DIR points at tests/data so tests never depend on the working directory.
 function(zzv_test target)
   if(NOT ZZV_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE zzv_warnings ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main nlohmann_json::nlohmann_json)
   target_compile_definitions(${target} PRIVATE ZZV_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+  if(ARG_PROPERTIES)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${ARG_PROPERTIES})
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()

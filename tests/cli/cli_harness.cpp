@@ -144,6 +144,29 @@ CliSandbox::CliSandbox() {
   dir_ = fs::canonical(pattern);
 }
 
+namespace {
+
+// With ZZV_WRITTEN_FILES naming a directory, every JSON file a test leaves
+// behind is copied there (named after its sandbox and path), so that the
+// readers can be checked against each other on every file the program wrote.
+void keep_written_files(const fs::path& dir) {
+  const char* keep = std::getenv("ZZV_WRITTEN_FILES");
+  if (keep == nullptr || *keep == '\0') return;
+  constexpr std::uintmax_t kLargest = 1 << 20;
+  std::error_code ignored;
+  fs::create_directories(keep, ignored);
+  for (auto it = fs::recursive_directory_iterator(dir, ignored); !ignored && it != fs::recursive_directory_iterator();
+       it.increment(ignored)) {
+    if (!it->is_regular_file(ignored) || it->is_symlink(ignored) || it->path().extension() != ".json") continue;
+    if (it->file_size(ignored) > kLargest) continue;
+    std::string name = dir.filename().string() + "_" + fs::relative(it->path(), dir, ignored).string();
+    std::replace(name.begin(), name.end(), '/', '_');
+    fs::copy_file(it->path(), fs::path(keep) / name, fs::copy_options::overwrite_existing, ignored);
+  }
+}
+
+}  // namespace
+
 CliSandbox::~CliSandbox() {
   std::error_code ignored;
   // Tests may take permissions away; give them back so everything goes.
@@ -154,6 +177,7 @@ CliSandbox::~CliSandbox() {
     }
   }
   fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  keep_written_files(dir_);
   fs::remove_all(dir_, ignored);
 }
 

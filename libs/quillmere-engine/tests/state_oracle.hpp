@@ -10,6 +10,7 @@
 
 #include <quillmere/engine/node_state.hpp>
 
+#include <brackfern/contracts/json_read.hpp>
 #include <brackfern/contracts/json_value.hpp>
 
 #include <string>
@@ -62,6 +63,25 @@ inline std::string disagreement(const std::string& text, const brackfern::AuditE
     if (state_file_text(*got) != oracle_write(*expected)) return "different bytes written after recording";
   }
   return {};
+}
+
+// The same for a document read by `read` (JsonSource& -> JsonResult<T>)
+// whose values compare through `to_json(const T&)`.
+template <class Read, class ToJson>
+std::string document_disagreement(std::string_view text, Read read, ToJson to_json) {
+  auto tree = brackfern::parse_json(text);
+  auto got = brackfern::read_document_with(text, read);
+  auto expected = tree ? brackfern::read_tree_with(*tree, read) : decltype(got)(std::unexpected(tree.error()));
+  if (expected.has_value() != got.has_value()) {
+    return expected ? "refused with " + got.error().debug()
+                    : "read although the reference says " + expected.error().debug();
+  }
+  if (!expected) {
+    const bool agrees =
+        expected.error() == got.error() || (!tree && found_in_document_order(got.error(), expected.error()));
+    return agrees ? std::string() : got.error().debug() + " instead of " + expected.error().debug();
+  }
+  return to_json(*got) == to_json(*expected) ? std::string() : "a different document";
 }
 
 }  // namespace quillmere::test_support

@@ -4,6 +4,8 @@
 
 #include <quillmere/engine/node_state.hpp>
 
+#include <quillmere/contracts/check_reports.hpp>
+
 #include <brackfern/contracts/timestamp.hpp>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -239,6 +242,33 @@ TEST(StateReading, EveryTruncationAndManyByteChangesOfARealState) {
       ASSERT_EQ(disagreement(damaged), "") << "byte " << i << " as " << c;
     }
   }
+}
+
+// Run with ZZV_WRITTEN_FILES set to where the command-line tests kept every
+// JSON file they left behind (states, offers, bundles, reports, services,
+// keys, and the damaged files they feed the program): each is read as each
+// document by both readers.
+TEST(StateReading, EveryFileTheCommandLineTestsLeftBehind) {
+  const char* dir = std::getenv("ZZV_WRITTEN_FILES");
+  if (dir == nullptr) GTEST_SKIP() << "ZZV_WRITTEN_FILES is not set";
+  const auto as_json = [](const auto& document) { return document.to_json(); };
+  std::size_t files = 0;
+  std::size_t states = 0;
+  for (const auto& file : std::filesystem::directory_iterator(dir)) {
+    const std::string text = test_support::slurp(file.path().string());
+    const std::string name = file.path().filename().string();
+    ++files;
+    states += read_state_text(text).has_value() ? 1 : 0;
+    const brackfern::AuditEvent next = plain_event("node.enrollment.revoked");
+    EXPECT_EQ(disagreement(text, &next), "") << name;
+    EXPECT_EQ(test_support::document_disagreement(text, EnrollmentOffer::from_json, as_json), "") << name;
+    EXPECT_EQ(test_support::document_disagreement(text, SignedServiceBundle::from_json, as_json), "") << name;
+    EXPECT_EQ(test_support::document_disagreement(text, PrecheckReport::from_json, as_json), "") << name;
+    EXPECT_EQ(test_support::document_disagreement(text, PostcheckReport::from_json, as_json), "") << name;
+    EXPECT_EQ(test_support::document_disagreement(text, services_from_json, services_to_json), "") << name;
+  }
+  EXPECT_GT(files, 100u);
+  EXPECT_GT(states, 50u);
 }
 
 }  // namespace

@@ -244,6 +244,29 @@ TEST(StateReading, EveryTruncationAndManyByteChangesOfARealState) {
   }
 }
 
+// The first problem met reading from the start decides, whatever its kind,
+// even in a large state whose later text is damaged.
+TEST(StateReading, TheFirstProblemInDocumentOrderDecides) {
+  const std::string bad_sequence = edited(real_text(), "\"audit_sequence\": 3", "\"audit_sequence\": \"3\"");
+  const std::string sequence_error = R"(Error("invalid type: string \"3\", expected u64", line: 12, column: 23))";
+  const struct {
+    std::string text;
+    std::string error;
+  } cases[] = {
+      {edited(bad_sequence, "\"action\": ", "\"action\" "), sequence_error},
+      {edited(bad_sequence, "\"audit_log\": ", "\"audit_sequence\": 3, \"audit_log\": "), sequence_error},
+      {bad_sequence.substr(0, bad_sequence.size() - 40), sequence_error},
+      {edited(edited(real_text(), "\"identity\": {", "\"identity\": [{"), "\n  },", "\n  }],").substr(0, 900),
+       R"(Error("invalid type: sequence, expected struct NodeIdentity", line: 2, column: 14))"},
+  };
+  for (const auto& c : cases) {
+    auto read = read_state_text(c.text);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().debug(), c.error);
+    EXPECT_NE(test_support::oracle_read(c.text).error(), read.error());  // the tree reader saw a later problem
+  }
+}
+
 // Run with ZZV_WRITTEN_FILES set to where the command-line tests kept every
 // JSON file they left behind (states, offers, bundles, reports, services,
 // keys, and the damaged files they feed the program): each is read as each

@@ -2,11 +2,15 @@
 // bundles, enrollment offers, pre-check and post-check reports, and the
 // services list of the development control plane.
 //
-// Properties: nothing crashes; every document that was read writes JSON that
-// reads back equal; verifying an envelope (with a fixed key, and an offer
-// with its own key) only ever succeeds or fails.
+// Properties: nothing crashes; each document's reader on the text agrees with
+// the whole-tree reader (the same document, or the same error, or an earlier
+// one where the tree cannot be built); every document that was read writes
+// JSON that reads back equal; verifying an envelope (with a fixed key, and an
+// offer with its own key) only ever succeeds or fails.
 
 #include "fuzz_check.hpp"
+
+#include "../libs/brackfern-contracts/tests/reading_oracle.hpp"
 
 #include <quillmere/contracts/check_reports.hpp>
 #include <quillmere/contracts/enrollment.hpp>
@@ -22,7 +26,9 @@
 #include <span>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -86,9 +92,26 @@ void read_services(const brackfern::JsonValue& value) {
   zzv_fuzz::require(reread.has_value() && *reread == *services, "a services list reads back equal");
 }
 
+void require_readers_agree(std::string_view text) {
+  using brackfern::test_support::document_disagreement;
+  const auto as_json = [](const auto& document) { return document.to_json(); };
+  const std::string differs[] = {
+      document_disagreement(text, quillmere::SignedServiceBundle::from_json, as_json),
+      document_disagreement(text, quillmere::EnrollmentOffer::from_json, as_json),
+      document_disagreement(text, quillmere::PrecheckReport::from_json, as_json),
+      document_disagreement(text, quillmere::PostcheckReport::from_json, as_json),
+      document_disagreement(text, quillmere::services_from_json, quillmere::services_to_json),
+  };
+  for (const std::string& difference : differs) {
+    if (!difference.empty()) std::fprintf(stderr, "%s\n", difference.c_str());
+    zzv_fuzz::require(difference.empty(), "the text reader agrees with the whole-tree reader");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  require_readers_agree(zzv_fuzz::as_text(data, size));
   auto value = brackfern::parse_json(zzv_fuzz::as_text(data, size));
   if (!value) return 0;
   read_bundle(*value);

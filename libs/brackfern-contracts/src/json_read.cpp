@@ -146,6 +146,17 @@ auto read_scalar(JsonSource& source, Judge judge) -> decltype(judge(std::declval
   return judge(*v);
 }
 
+JsonResult<std::size_t> tag_index(const JsonValue& v, std::span<const std::string_view> names) {
+  const std::string* s = v.as_string();
+  if (s == nullptr) return std::unexpected(json_invalid_type(v, "variant identifier"));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == *s) return i;
+  }
+  std::string message = "unknown variant `" + *s + "`, ";
+  message += names.empty() ? std::string("there are no variants") : "expected " + expected_names_text(names);
+  return std::unexpected(json_error_at(v, std::move(message)));
+}
+
 }  // namespace
 
 JsonResult<bool> read_bool(JsonSource& source) {
@@ -174,19 +185,8 @@ JsonResult<std::string> read_string(JsonSource& source) {
   return std::unexpected(json_invalid_type(*v, "a string"));
 }
 
-JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::string_view> names) {
-  const std::string* s = v.as_string();
-  if (s == nullptr) return std::unexpected(json_invalid_type(v, "variant identifier"));
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == *s) return i;
-  }
-  std::string message = "unknown variant `" + *s + "`, ";
-  message += names.empty() ? std::string("there are no variants") : "expected " + expected_names_text(names);
-  return std::unexpected(json_error_at(v, std::move(message)));
-}
-
 JsonResult<std::size_t> read_tag_index(JsonSource& source, std::span<const std::string_view> names) {
-  return read_scalar(source, [names](const JsonValue& v) { return read_tag_index(v, names); });
+  return read_scalar(source, [names](const JsonValue& v) { return tag_index(v, names); });
 }
 
 JsonResult<std::size_t> read_enum_index(JsonSource& source, std::span<const std::string_view> names) {
@@ -196,7 +196,7 @@ JsonResult<std::size_t> read_enum_index(JsonSource& source, std::span<const std:
     if (!v.is_string() && !v.is_object()) {
       return std::unexpected(json_error_at(JsonPos{v.begin.line, v.begin.column + 1}, "expected value"));
     }
-    return read_tag_index(v, names);
+    return tag_index(v, names);
   });
 }
 

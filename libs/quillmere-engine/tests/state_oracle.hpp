@@ -10,7 +10,8 @@
 
 #include <quillmere/engine/node_state.hpp>
 
-#include <brackfern/contracts/json_read.hpp>
+#include "../../brackfern-contracts/tests/reading_oracle.hpp"
+
 #include <brackfern/contracts/json_value.hpp>
 
 #include <string>
@@ -23,14 +24,6 @@ inline brackfern::JsonResult<NodeState> oracle_read(std::string_view text, bool*
   if (tree_failed != nullptr) *tree_failed = !document.has_value();
   if (!document) return std::unexpected(std::move(document.error()));
   return brackfern::read_tree<NodeState>(*document);
-}
-
-// Whether `got` may stand for the reference's error `expected` where the
-// tree could not be built.
-inline bool found_in_document_order(const brackfern::JsonError& got, const brackfern::JsonError& expected) {
-  const bool earlier = got.line < expected.line || (got.line == expected.line && got.column <= expected.column);
-  const bool repeated_name = expected.message.starts_with("duplicate field `");
-  return earlier || (repeated_name && got.message == expected.message);
 }
 
 inline std::string oracle_write(const NodeState& state) {
@@ -51,7 +44,7 @@ inline std::string disagreement(const std::string& text, const brackfern::AuditE
   }
   if (!expected) {
     const bool agrees =
-        expected.error() == got.error() || (tree_failed && found_in_document_order(got.error(), expected.error()));
+        expected.error() == got.error() || (tree_failed && brackfern::test_support::found_in_document_order(got.error(), expected.error()));
     return agrees ? std::string() : got.error().debug() + " instead of " + expected.error().debug();
   }
   if (!(*got == *expected)) return "a different state";
@@ -63,25 +56,6 @@ inline std::string disagreement(const std::string& text, const brackfern::AuditE
     if (state_file_text(*got) != oracle_write(*expected)) return "different bytes written after recording";
   }
   return {};
-}
-
-// The same for a document read by `read` (JsonSource& -> JsonResult<T>)
-// whose values compare through `to_json(const T&)`.
-template <class Read, class ToJson>
-std::string document_disagreement(std::string_view text, Read read, ToJson to_json) {
-  auto tree = brackfern::parse_json(text);
-  auto got = brackfern::read_document_with(text, read);
-  auto expected = tree ? brackfern::read_tree_with(*tree, read) : decltype(got)(std::unexpected(tree.error()));
-  if (expected.has_value() != got.has_value()) {
-    return expected ? "refused with " + got.error().debug()
-                    : "read although the reference says " + expected.error().debug();
-  }
-  if (!expected) {
-    const bool agrees =
-        expected.error() == got.error() || (!tree && found_in_document_order(got.error(), expected.error()));
-    return agrees ? std::string() : got.error().debug() + " instead of " + expected.error().debug();
-  }
-  return to_json(*got) == to_json(*expected) ? std::string() : "a different document";
 }
 
 }  // namespace quillmere::test_support

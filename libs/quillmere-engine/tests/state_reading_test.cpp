@@ -284,11 +284,11 @@ TEST(StateReading, EveryFileTheCommandLineTestsLeftBehind) {
     states += read_state_text(text).has_value() ? 1 : 0;
     const brackfern::AuditEvent next = plain_event("node.enrollment.revoked");
     EXPECT_EQ(disagreement(text, &next), "") << name;
-    EXPECT_EQ(test_support::document_disagreement(text, EnrollmentOffer::from_json, as_json), "") << name;
-    EXPECT_EQ(test_support::document_disagreement(text, SignedServiceBundle::from_json, as_json), "") << name;
-    EXPECT_EQ(test_support::document_disagreement(text, PrecheckReport::from_json, as_json), "") << name;
-    EXPECT_EQ(test_support::document_disagreement(text, PostcheckReport::from_json, as_json), "") << name;
-    EXPECT_EQ(test_support::document_disagreement(text, services_from_json, services_to_json), "") << name;
+    EXPECT_EQ(brackfern::test_support::document_disagreement(text, EnrollmentOffer::from_json, as_json), "") << name;
+    EXPECT_EQ(brackfern::test_support::document_disagreement(text, SignedServiceBundle::from_json, as_json), "") << name;
+    EXPECT_EQ(brackfern::test_support::document_disagreement(text, PrecheckReport::from_json, as_json), "") << name;
+    EXPECT_EQ(brackfern::test_support::document_disagreement(text, PostcheckReport::from_json, as_json), "") << name;
+    EXPECT_EQ(brackfern::test_support::document_disagreement(text, services_from_json, services_to_json), "") << name;
   }
   EXPECT_GT(files, 100u);
   EXPECT_GT(states, 50u);

@@ -218,7 +218,6 @@ template <class Parse>
 // variant): any value other than a string is "invalid type: ..., expected
 // variant identifier", after a scalar, before a container's bracket.
 [[nodiscard]] JsonResult<std::size_t> read_tag_index(JsonSource& source, std::span<const std::string_view> names);
-[[nodiscard]] JsonResult<std::size_t> read_tag_index(const JsonValue& v, std::span<const std::string_view> names);
 
 // Enters the array that is the next value, or refuses any other value as
 // "invalid type: ..., expected <expecting>".

@@ -145,16 +145,24 @@ class TextParser {
   // Lines are counted only when a position is asked for, from where the
   // last count stopped: stepping over a long stretch of text costs nothing
   // until a position after it is needed.
-  [[nodiscard]] JsonPos here() {
+  [[nodiscard]] JsonPos here() { return position_at(p_); }
+
+  [[nodiscard]] JsonPos position_at(const char* at) {
+    if (at < lines_counted_to_) {
+      // Behind the count: start again from the beginning (rare).
+      line_ = 1;
+      line_start_ = begin_;
+      lines_counted_to_ = begin_;
+    }
     const char* p = lines_counted_to_;
-    while (const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(p_ - p))) {
+    while (const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(at - p))) {
       ++line_;
       p = static_cast<const char*>(newline) + 1;
       line_start_ = p;
     }
-    lines_counted_to_ = p_;
+    lines_counted_to_ = at;
     constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max();
-    const auto column = std::min(static_cast<std::size_t>(p_ - line_start_), kMax);
+    const auto column = std::min(static_cast<std::size_t>(at - line_start_), kMax);
     return JsonPos{line_, static_cast<std::uint32_t>(column)};
   }
 
@@ -672,7 +680,7 @@ class TextParser {
     if (*p_ == close) {
       ++p_;
       --depth_;
-      closed_at_ = here();
+      closed_at_ = p_;
       more = false;
       first_in_container_ = false;
       return true;
@@ -715,7 +723,7 @@ class TextParser {
   // Whether the container entered last has had no element or member yet; a
   // reader finishes each element before asking for the next, so one flag is enough.
   bool first_in_container_ = false;
-  JsonPos closed_at_;
+  const char* closed_at_ = nullptr;  // just after the closing bracket read last
   std::vector<JsonValue::Array> array_scratch_;    // one per nesting depth
   std::vector<JsonValue::Object> object_scratch_;  // one per nesting depth
   int depth_ = 0;
@@ -777,7 +785,7 @@ JsonResult<std::optional<std::string>> TextSource::next_member(JsonPos& key_end)
 }
 
 JsonPos TextSource::closed_at() {
-  return parser_->closed_at_;
+  return parser_->position_at(parser_->closed_at_);
 }
 
 std::string_view TextSource::text_ahead() {

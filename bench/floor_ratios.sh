@@ -2,7 +2,7 @@
 # Times every zidazavavide command against the floor it cannot go below, on a
 # fresh node's state and on large states, and prints the figures as tables.
 #
-#   bench/floor_ratios.sh [--runs N] [--million | --fresh-only] [BUILD [BEFORE]]
+#   bench/floor_ratios.sh [--runs N] [--million [--million-build-only] | --fresh-only] [BUILD [BEFORE]]
 #
 # BUILD (default build/bench-release) and BEFORE are Release build dirs made
 # with -DZZV_BUILD_BENCH=ON. With BEFORE, both programs are timed side by side
@@ -16,7 +16,9 @@
 # States: a fresh node's (node init, enroll offer, enroll approve --yes), one
 # of 100,000 events from make_large_state, and with --million (or
 # ZZV_BENCH_1M=1) one of 1,000,000 events (about 820 MB, slow to make);
-# --fresh-only measures only the fresh node's. Large states take N rounds
+# --fresh-only measures only the fresh node's; --million-build-only times only
+# BUILD on the 1,000,000-event state (BEFORE's `audit verify` there alone
+# takes most of an hour). Large states take N rounds
 # (default 5), the fresh node's 8 × N.
 # Each command is first run once per program under /usr/bin/time, which gives
 # its peak resident memory and checks its exit status, its first line of
@@ -34,6 +36,7 @@ usage() {
 runs=5
 million=${ZZV_BENCH_1M:-0}
 fresh_only=0
+million_build_only=0
 while [[ $# -gt 0 ]]; do
   case $1 in
     --runs)
@@ -46,6 +49,11 @@ while [[ $# -gt 0 ]]; do
       ;;
     --fresh-only)
       fresh_only=1
+      shift
+      ;;
+    --million-build-only)
+      million=1
+      million_build_only=1
       shift
       ;;
     -h | --help)
@@ -178,6 +186,11 @@ declare -A median_of # [events/command/label] -> seconds, for the scale table
 measure() {
   local title=$1 events=$2
   local dir=$work/s$events
+  local -a labels=("${labels[@]}") programs=("${programs[@]}")
+  if [[ $events == 1000000 && $million_build_only == 1 && ${#programs[@]} == 2 ]]; then
+    labels=(after)
+    programs=("${programs[1]}")
+  fi
   mkdir "$dir"
   local pristine=$dir/pristine.json state=$dir/state.json
   echo "floor_ratios: making the $title state" >&2
@@ -380,7 +393,11 @@ if [[ $million == 1 && $fresh_only == 0 ]]; then
       "bundle apply (committed)" "node status" "audit show > /dev/null" "audit verify"; do
       row="| \`$name\` |"
       for label in "${labels[@]}"; do
-        row+=" $(ratio "${median_of[1000000/$name/$label]:-0}" "${median_of[100000/$name/$label]:-0}") |"
+        if [[ -n ${median_of[1000000/$name/$label]:-} ]]; then
+          row+=" $(ratio "${median_of[1000000/$name/$label]}" "${median_of[100000/$name/$label]:-0}") |"
+        else
+          row+=" - |"
+        fi
       done
       echo "$row"
     done

@@ -219,7 +219,6 @@ JsonResult<AuditLog> read_audit_log(brackfern::JsonSource& source, const std::sh
   }
   AuditLog log;
   if (file) AuditLogAccess::set_text(log, file);
-  std::optional<brackfern::SignedAuditEvent> scratch;
   for (;;) {
     auto more = source.next_element();
     if (!more) return std::unexpected(std::move(more.error()));
@@ -227,7 +226,7 @@ JsonResult<AuditLog> read_audit_log(brackfern::JsonSource& source, const std::sh
     if (file) {
       const std::string_view ahead = source.text_ahead();
       const std::size_t offset = source.text_offset();
-      const std::size_t written = ahead.starts_with('{') ? brackfern::read_written_entry(ahead, 2, scratch) : 0;
+      const std::size_t written = ahead.starts_with('{') ? brackfern::check_written_entry(ahead, 2) : 0;
       if (written > 0 && written <= std::numeric_limits<std::uint32_t>::max()) {
         AuditLogAccess::add_text(log, offset, written);
         source.skip_text(written);

@@ -764,40 +764,41 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
 
 std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth,
                                                        std::string& out) {
-  const char* const end = entry.data() + entry.size();
-  WrittenContainer top(entry.data(), end, depth);
-  std::optional<std::uint64_t> sequence;
+  // The entry ends with its sequence's digits and a tail of fixed length:
+  // `,`, the signature's line (128 hex digits in quotes) and the closing
+  // brace's. The first `{` after the entry's own opens the event.
+  const std::size_t tail = std::string_view(",\n").size() + 2 * (depth + 1) +
+                           std::string_view("\"signature\": \"\"").size() + 128 + 1 + 2 * depth + 1;
+  const std::size_t digits_end = entry.size() - tail;
+  std::size_t digits_begin = digits_end;
+  while (is_digit(entry[digits_begin - 1])) --digits_begin;
+  const std::string_view digits = entry.substr(digits_begin, digits_end - digits_begin);
+  const std::size_t event_at = entry.find('{', 1);
+  WrittenContainer event(entry.data() + event_at, entry.data() + entry.size(), depth + 1);
   EventTextParts parts;
   bool plain = true;
-  NamedValue member;
-  while (top.next(member.name, member.value)) {
-    if (member.name == "sequence") {
-      sequence = checked_u64(member.value);
-    } else if (member.name == "event") {
-      WrittenContainer event(member.value.data(), end, depth + 1);
-      NamedValue field;
-      while (event.next(field.name, field.value)) {
-        const std::string_view text = unquoted(field.value);
-        if (field.name == "occurred_at") {
-          parts.occurred_at = text;
-        } else if (field.name == "product_id") {
-          parts.product_id = text;
-        } else if (field.name == "action") {
-          parts.action = text;
-          plain = plain && text.find('\\') == std::string_view::npos;
-        } else if (field.name == "category") {
-          plain = plain && read_enum(text, parts.category);
-        } else if (field.name == "result") {
-          plain = plain && read_enum(text, parts.result);
-        } else if (field.name == "severity") {
-          plain = plain && read_enum(text, parts.severity);
-        }
-      }
+  NamedValue field;
+  // occurred_at is the last member the text shows.
+  while (parts.occurred_at.empty() && event.next(field.name, field.value)) {
+    const std::string_view text = unquoted(field.value);
+    if (field.name == "occurred_at") {
+      parts.occurred_at = text;
+    } else if (field.name == "product_id") {
+      parts.product_id = text;
+    } else if (field.name == "action") {
+      plain = plain && text.find('\\') == std::string_view::npos;
+      parts.action = text;
+    } else if (field.name == "category") {
+      plain = plain && read_enum(text, parts.category);
+    } else if (field.name == "result") {
+      plain = plain && read_enum(text, parts.result);
+    } else if (field.name == "severity") {
+      plain = plain && read_enum(text, parts.severity);
     }
   }
-  if (!plain || !sequence) return std::nullopt;
+  if (!plain || parts.occurred_at.empty()) return std::nullopt;
   append_event_text(out, parts);
-  return sequence;
+  return checked_u64(digits);
 }
 
 }  // namespace brackfern

@@ -706,6 +706,28 @@ bool read_enum(std::string_view text, Enum& out) {
   return value.has_value();
 }
 
+// Where a checked entry's parts stand: the event's opening brace is the
+// first after the entry's own, and the entry ends with its sequence's
+// digits and a tail of fixed length: `,`, the signature's line (128 hex
+// digits in quotes) and the closing brace's.
+struct EntryParts {
+  const char* event;
+  std::string_view sequence;
+  const char* signature;
+};
+
+EntryParts entry_parts(std::string_view entry, std::size_t depth) {
+  constexpr std::size_t kHexDigits = 128;
+  const std::size_t closing = 1 + 2 * depth + 1;
+  const std::size_t signature_begin = entry.size() - closing - 1 - kHexDigits;
+  const std::size_t digits_end = signature_begin - std::string_view("\"signature\": \"").size() - 2 * (depth + 1) -
+                                 std::string_view(",\n").size();
+  std::size_t digits_begin = digits_end;
+  while (is_digit(entry[digits_begin - 1])) --digits_begin;
+  return EntryParts{entry.data() + entry.find('{', 1), entry.substr(digits_begin, digits_end - digits_begin),
+                    entry.data() + signature_begin};
+}
+
 // The text between the quotes of a checked string.
 std::string_view unquoted(std::string_view value) {
   return value.substr(1, value.size() - 2);
@@ -734,47 +756,31 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
                           WrittenChainFields& fields) {
   if (!is_ascii(entry)) return false;
   const char* const end = entry.data() + entry.size();
-  WrittenContainer top(entry.data(), end, depth);
-  bytes.clear();
+  const EntryParts at = entry_parts(entry, depth);
+  WrittenContainer event(at.event, end, depth + 1);
+  Members members;
+  const std::size_t count = collect_members(event, members);
   fields.previous_event_hash.reset();
-  NamedValue member;
-  while (top.next(member.name, member.value)) {
-    if (member.name == "event") {
-      WrittenContainer event(member.value.data(), end, depth + 1);
-      Members members;
-      const std::size_t count = collect_members(event, members);
-      for (std::size_t i = 0; i < count; ++i) {
-        if (members[i].name != "previous_event_hash") continue;
-        const std::string_view text = unquoted(members[i].value);
-        std::array<std::uint8_t, 32> digest{};
-        static_cast<void>(lower_hex(text.data() + 7, &digest));
-        fields.previous_event_hash.emplace(text[0] == 'b' ? HashAlgorithm::Blake3 : HashAlgorithm::Sha256, digest);
-      }
-      append_canonical_members(bytes, members, count, end, depth + 1);
-    } else if (member.name == "sequence") {
-      fields.sequence = checked_u64(member.value);
-    } else {
-      std::array<std::uint8_t, 64> signature{};
-      static_cast<void>(lower_hex(unquoted(member.value).data(), &signature));
-      fields.signature = Signature(signature);
-    }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (members[i].name != "previous_event_hash") continue;
+    const std::string_view text = unquoted(members[i].value);
+    std::array<std::uint8_t, 32> digest{};
+    static_cast<void>(lower_hex(text.data() + 7, &digest));
+    fields.previous_event_hash.emplace(text[0] == 'b' ? HashAlgorithm::Blake3 : HashAlgorithm::Sha256, digest);
   }
+  bytes.clear();
+  append_canonical_members(bytes, members, count, end, depth + 1);
+  fields.sequence = checked_u64(at.sequence);
+  std::array<std::uint8_t, 64> signature{};
+  static_cast<void>(lower_hex(at.signature, &signature));
+  fields.signature = Signature(signature);
   return true;
 }
 
 std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth,
                                                        std::string& out) {
-  // The entry ends with its sequence's digits and a tail of fixed length:
-  // `,`, the signature's line (128 hex digits in quotes) and the closing
-  // brace's. The first `{` after the entry's own opens the event.
-  const std::size_t tail = std::string_view(",\n").size() + 2 * (depth + 1) +
-                           std::string_view("\"signature\": \"\"").size() + 128 + 1 + 2 * depth + 1;
-  const std::size_t digits_end = entry.size() - tail;
-  std::size_t digits_begin = digits_end;
-  while (is_digit(entry[digits_begin - 1])) --digits_begin;
-  const std::string_view digits = entry.substr(digits_begin, digits_end - digits_begin);
-  const std::size_t event_at = entry.find('{', 1);
-  WrittenContainer event(entry.data() + event_at, entry.data() + entry.size(), depth + 1);
+  const EntryParts at = entry_parts(entry, depth);
+  WrittenContainer event(at.event, entry.data() + entry.size(), depth + 1);
   EventTextParts parts;
   bool plain = true;
   NamedValue field;
@@ -798,7 +804,7 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   }
   if (!plain || parts.occurred_at.empty()) return std::nullopt;
   append_event_text(out, parts);
-  return checked_u64(digits);
+  return checked_u64(at.sequence);
 }
 
 }  // namespace brackfern

@@ -48,6 +48,21 @@ bool lower_hex(const char* text, std::array<std::uint8_t, N>* out) {
   return bad >= 0;
 }
 
+// Whether all bytes of a word are lower-case hex digits, a byte's range
+// tested in its top bit: adding 0x80 - lo sets it exactly when the byte is
+// at least lo, which carries into no other byte while every byte is ASCII.
+template <class Word>
+bool word_is_lower_hex(Word x) {
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101u);
+  constexpr Word kTop = kOnes * 0x80;
+  const Word at_least_0 = x + kOnes * (0x80 - '0');
+  const Word above_9 = x + kOnes * (0x80 - '9' - 1);
+  const Word at_least_a = x + kOnes * (0x80 - 'a');
+  const Word above_f = x + kOnes * (0x80 - 'f' - 1);
+  const Word hex = ((at_least_0 & ~above_9) | (at_least_a & ~above_f)) & kTop;
+  return (x & kTop) == 0 && hex == kTop;
+}
+
 std::uint64_t load8(const char* p) {
   std::uint64_t v;
   std::memcpy(&v, p, sizeof v);
@@ -57,6 +72,16 @@ std::uint32_t load4(const char* p) {
   std::uint32_t v;
   std::memcpy(&v, p, sizeof v);
   return v;
+}
+
+// Whether the `n` (at least 4) bytes at `text` are all lower-case hex
+// digits: what lower_hex judges, a word at a time.
+bool all_lower_hex(const char* text, std::size_t n) {
+  if (n < 8) return word_is_lower_hex(load4(text)) && word_is_lower_hex(load4(text + n - 4));
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    if (!word_is_lower_hex(load8(text + i))) return false;
+  }
+  return word_is_lower_hex(load8(text + n - 8));
 }
 
 // Compares the short literals of the written form with word loads rather
@@ -183,6 +208,17 @@ class WrittenForm {
     }
   }
 
+  // Checks 2 * N lower-case hex digits, and decodes them into `out` when
+  // decoding.
+  template <std::size_t N>
+  static bool hex(const char* text, std::array<std::uint8_t, N>& out) {
+    if constexpr (kDecode) {
+      return lower_hex(text, &out);
+    } else {
+      return all_lower_hex(text, 2 * N);
+    }
+  }
+
   [[gnu::always_inline]] inline bool literal(std::string_view s) {
     if (static_cast<std::size_t>(end_ - p_) < s.size() || !same_bytes(p_, s.data(), s.size())) return false;
     p_ += s.size();
@@ -243,14 +279,14 @@ class WrittenForm {
     return true;
   }
 
-  // A string of exactly `n` characters that are all lower-case hex digits,
-  // decoded into `out` unless it is null. (Hex digits are neither quotes,
+  // A string of exactly 2 * N characters that are all lower-case hex digits,
+  // decoded into `out` when decoding. (Hex digits are neither quotes,
   // backslashes nor control characters, so this is the plain string of that
   // length.)
   template <std::size_t N>
-  bool hex_string(std::array<std::uint8_t, N>* out) {
+  bool hex_string(std::array<std::uint8_t, N>& out) {
     if (static_cast<std::size_t>(end_ - p_) < 2 * N + 2 || p_[0] != '"' || p_[2 * N + 1] != '"' ||
-        !lower_hex(p_ + 1, out)) {
+        !hex(p_ + 1, out)) {
       return false;
     }
     p_ += 2 * N + 2;
@@ -359,9 +395,7 @@ class WrittenForm {
     std::array<std::uint8_t, 2> c{};
     std::array<std::uint8_t, 2> d{};
     std::array<std::uint8_t, 6> e{};
-    if (!lower_hex(text, kDecode ? &a : nullptr) || !lower_hex(text + 9, kDecode ? &b : nullptr) ||
-        !lower_hex(text + 14, kDecode ? &c : nullptr) || !lower_hex(text + 19, kDecode ? &d : nullptr) ||
-        !lower_hex(text + 24, kDecode ? &e : nullptr)) {
+    if (!hex(text, a) || !hex(text + 9, b) || !hex(text + 14, c) || !hex(text + 19, d) || !hex(text + 24, e)) {
       return false;
     }
     p_ += 38;
@@ -413,7 +447,7 @@ class WrittenForm {
       return false;
     }
     std::array<std::uint8_t, 32> digest{};
-    if (!lower_hex(p_ + 8, kDecode ? &digest : nullptr)) return false;
+    if (!hex(p_ + 8, digest)) return false;
     p_ += kLength;
     if constexpr (kDecode) *out = ContentHash(algorithm, digest);
     return true;
@@ -421,7 +455,7 @@ class WrittenForm {
 
   bool signature(Signature* out) {
     std::array<std::uint8_t, 64> bytes{};
-    if (!hex_string(kDecode ? &bytes : nullptr)) return false;
+    if (!hex_string(bytes)) return false;
     if constexpr (kDecode) *out = Signature(bytes);
     return true;
   }

@@ -110,7 +110,7 @@ TEST(WrittenEntry, TheCheckRefusesWhatTheDecodingReaderRefuses) {
     variants.push_back(variant);
   }
   for (std::size_t i = 0; i < text.size(); ++i) {
-    for (const char flip : {'\x01', '\x20', '\x40'}) {
+    for (const char flip : {'\x01', '\x08', '\x1f', '\x20', '\x40', '\x80'}) {
       std::string damaged = text;
       damaged[i] = static_cast<char>(damaged[i] ^ flip);
       variants.push_back(std::move(damaged));

@@ -135,8 +135,8 @@ std::optional<Timestamp> written_timestamp(std::string_view text) {
     }
   }
   if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
-  const chr::year_month_day date{chr::year{century * 100 + year_of_century},
-                                 chr::month{static_cast<unsigned>(month)}, chr::day{static_cast<unsigned>(day)}};
+  const chr::year_month_day date{chr::year{century * 100 + year_of_century}, chr::month{static_cast<unsigned>(month)},
+                                 chr::day{static_cast<unsigned>(day)}};
   if (!date.ok()) return std::nullopt;
   const std::int64_t days = chr::sys_days{date}.time_since_epoch().count();
   return Timestamp::from_unix(days * 86'400 + hour * 3600 + minute * 60 + second, nanos);
@@ -285,8 +285,7 @@ class WrittenForm {
   // length.)
   template <std::size_t N>
   bool hex_string(std::array<std::uint8_t, N>& out) {
-    if (static_cast<std::size_t>(end_ - p_) < 2 * N + 2 || p_[0] != '"' || p_[2 * N + 1] != '"' ||
-        !hex(p_ + 1, out)) {
+    if (static_cast<std::size_t>(end_ - p_) < 2 * N + 2 || p_[0] != '"' || p_[2 * N + 1] != '"' || !hex(p_ + 1, out)) {
       return false;
     }
     p_ += 2 * N + 2;
@@ -569,9 +568,8 @@ class WrittenForm {
                   [this](NodeId* id) { return uuid(id); }) ||
         !member(o, "actor"sv) || !actor(part(e, &AuditEvent::actor), depth + 1) || !member(o, "target"sv) ||
         !target(part(e, &AuditEvent::target), depth + 1) || !member(o, "action"sv) ||
-        !string(part(e, &AuditEvent::action)) || !member(o, "result"sv) ||
-        !enumeration(part(e, &AuditEvent::result)) || !member(o, "severity"sv) ||
-        !enumeration(part(e, &AuditEvent::severity)) || !member(o, "category"sv) ||
+        !string(part(e, &AuditEvent::action)) || !member(o, "result"sv) || !enumeration(part(e, &AuditEvent::result)) ||
+        !member(o, "severity"sv) || !enumeration(part(e, &AuditEvent::severity)) || !member(o, "category"sv) ||
         !enumeration(part(e, &AuditEvent::category)) || !member(o, "occurred_at"sv) ||
         !timestamp(part(e, &AuditEvent::occurred_at)) ||
         !optional(o, "received_at"sv, part(e, &AuditEvent::received_at),
@@ -754,8 +752,8 @@ EntryParts entry_parts(std::string_view entry, std::size_t depth) {
   constexpr std::size_t kHexDigits = 128;
   const std::size_t closing = 1 + 2 * depth + 1;
   const std::size_t signature_begin = entry.size() - closing - 1 - kHexDigits;
-  const std::size_t digits_end = signature_begin - std::string_view("\"signature\": \"").size() - 2 * (depth + 1) -
-                                 std::string_view(",\n").size();
+  const std::size_t digits_end =
+      signature_begin - std::string_view("\"signature\": \"").size() - 2 * (depth + 1) - std::string_view(",\n").size();
   std::size_t digits_begin = digits_end;
   while (is_digit(entry[digits_begin - 1])) --digits_begin;
   return EntryParts{entry.data() + entry.find('{', 1), entry.substr(digits_begin, digits_end - digits_begin),
@@ -786,8 +784,7 @@ std::size_t check_written_entry(std::string_view text, std::size_t depth) {
 
 namespace brackfern {
 
-bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string& bytes,
-                          WrittenChainFields& fields) {
+bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string& bytes, WrittenChainFields& fields) {
   if (!is_ascii(entry)) return false;
   const char* const end = entry.data() + entry.size();
   const EntryParts at = entry_parts(entry, depth);
@@ -811,8 +808,7 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
   return true;
 }
 
-std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth,
-                                                       std::string& out) {
+std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth, std::string& out) {
   const EntryParts at = entry_parts(entry, depth);
   WrittenContainer event(at.event, entry.data() + entry.size(), depth + 1);
   EventTextParts parts;

@@ -46,8 +46,8 @@ SignedAuditEvent signed_entry(AuditEvent event, std::uint64_t sequence) {
   std::array<std::uint8_t, 32> seed{};
   seed.fill(3);
   const SigningKey key = SigningKey::from_seed(seed);
-  AuditChain chain = sequence == 1 ? AuditChain::create()
-                                    : AuditChain::resume(blake3_hash(std::string_view("x")), sequence - 1);
+  AuditChain chain =
+      sequence == 1 ? AuditChain::create() : AuditChain::resume(blake3_hash(std::string_view("x")), sequence - 1);
   return chain.append(std::move(event), key).value();
 }
 
@@ -55,9 +55,9 @@ SignedAuditEvent signed_entry(AuditEvent event, std::uint64_t sequence) {
 TEST(WrittenEntry, ChecksListsAndSignsAsTheDecodingReaderDoes) {
   AuditEvent escaped_action = plain_event();
   escaped_action.action = "node.\"quoted\"";
-  const std::vector<SignedAuditEvent> entries = {
-      signed_entry(plain_event(), 1), signed_entry(rich_event("ascii"), 42),
-      signed_entry(rich_event("e\xcc\x81 \xe2\x98\x83"), 43), signed_entry(escaped_action, 18'446'744'073'709'551'615u)};
+  const std::vector<SignedAuditEvent> entries = {signed_entry(plain_event(), 1), signed_entry(rich_event("ascii"), 42),
+                                                 signed_entry(rich_event("e\xcc\x81 \xe2\x98\x83"), 43),
+                                                 signed_entry(escaped_action, 18'446'744'073'709'551'615u)};
   for (const SignedAuditEvent& entry : entries) {
     const std::string text = written(entry);
     SCOPED_TRACE(text);
@@ -96,13 +96,28 @@ TEST(WrittenEntry, TheCheckRefusesWhatTheDecodingReaderRefuses) {
   const std::size_t at = text.find(occurred);
   ASSERT_NE(at, std::string::npos);
   std::vector<std::string> variants;
-  for (const std::string stamp :
-       {"2026-03-01T08:15:00Z", "2026-03-01T08:15:00.5Z", "2026-03-01T08:15:00.50Z", "2026-03-01T08:15:00.123456789Z",
-        "2026-03-01T08:15:00.1234567891Z", "2026-03-01T08:15:00.Z", "2026-03-01T08:15:00.0Z", "2026-03-01T08:15:00z",
-        "2026-03-01t08:15:00Z", "2026-03-01T08:15:00+00:00", "2026-02-29T08:15:00Z", "2024-02-29T08:15:00Z",
-        "0000-01-01T00:00:00Z", "9999-12-31T23:59:59Z", "2016-12-31T23:59:60Z", "2026-13-01T08:15:00Z",
-        "2026-00-01T08:15:00Z", "2026-03-00T08:15:00Z", "2026-03-01T24:00:00Z", "2026-03-01T08:60:00Z",
-        "2026-03-01T08:15:00", "-1"}) {
+  for (const std::string stamp : {"2026-03-01T08:15:00Z",
+                                  "2026-03-01T08:15:00.5Z",
+                                  "2026-03-01T08:15:00.50Z",
+                                  "2026-03-01T08:15:00.123456789Z",
+                                  "2026-03-01T08:15:00.1234567891Z",
+                                  "2026-03-01T08:15:00.Z",
+                                  "2026-03-01T08:15:00.0Z",
+                                  "2026-03-01T08:15:00z",
+                                  "2026-03-01t08:15:00Z",
+                                  "2026-03-01T08:15:00+00:00",
+                                  "2026-02-29T08:15:00Z",
+                                  "2024-02-29T08:15:00Z",
+                                  "0000-01-01T00:00:00Z",
+                                  "9999-12-31T23:59:59Z",
+                                  "2016-12-31T23:59:60Z",
+                                  "2026-13-01T08:15:00Z",
+                                  "2026-00-01T08:15:00Z",
+                                  "2026-03-00T08:15:00Z",
+                                  "2026-03-01T24:00:00Z",
+                                  "2026-03-01T08:60:00Z",
+                                  "2026-03-01T08:15:00",
+                                  "-1"}) {
     const std::string variant =
         text.substr(0, at) + "\"occurred_at\": \"" + stamp + "\"" + text.substr(at + occurred.size());
     const auto parsed = Timestamp::from_str(stamp);

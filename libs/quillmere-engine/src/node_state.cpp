@@ -212,8 +212,9 @@ std::expected<void, brackfern::CoreError> AuditLog::verify_chain(const brackfern
   std::optional<brackfern::SignedAuditEvent> scratch;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     const bool from_text = entries_[i].value == 0 && brackfern::written_signed_bytes(stored_text(i), 2, bytes, fields);
-    auto checked = from_text ? verifier.check_signed(bytes, fields.signature, fields.previous_event_hash, fields.sequence)
-                             : verifier.check(decode(i, scratch));
+    auto checked = from_text
+                       ? verifier.check_signed(bytes, fields.signature, fields.previous_event_hash, fields.sequence)
+                       : verifier.check(decode(i, scratch));
     if (!checked) return checked;
   }
   return {};

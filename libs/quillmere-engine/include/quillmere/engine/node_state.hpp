@@ -147,8 +147,7 @@ class AuditLog {
     std::uint32_t value = 0;
   };
   const brackfern::SignedAuditEvent& decode(std::size_t i, std::optional<brackfern::SignedAuditEvent>& scratch) const;
-  std::uint64_t event_text(std::size_t i, std::string& text,
-                           std::optional<brackfern::SignedAuditEvent>& scratch) const;
+  std::uint64_t event_text(std::size_t i, std::string& text, std::optional<brackfern::SignedAuditEvent>& scratch) const;
 
   std::shared_ptr<const StateFileText> text_;
   std::vector<Entry> entries_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace zidazavavide {
@@ -26,10 +27,10 @@ CommandResult run_audit_show(const AuditShow& command, Console& console) {
   auto state = load_state_read_only(command.state);
   if (!state) return std::unexpected(std::move(state.error()));
   std::string line;
-  state->audit_log.for_each([&](const brackfern::SignedAuditEvent& entry) {
-    line = sequence_label(entry.sequence);
+  state->audit_log.for_each_event_text([&](std::uint64_t sequence, std::string_view text) {
+    line = sequence_label(sequence);
     line += ' ';
-    line += entry.event.to_string();
+    line += text;
     line += '\n';
     console.out << line;
     return true;

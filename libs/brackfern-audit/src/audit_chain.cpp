@@ -235,21 +235,27 @@ std::expected<SignedAuditEvent, CoreError> AuditChain::append(AuditEvent event, 
 }
 
 std::expected<void, CoreError> ChainVerifier::check(const SignedAuditEvent& entry) {
-  // The same bytes are verified and then hashed for the next entry's link.
   if (auto written = write_event_bytes(entry.event, bytes_); !written) {
     return std::unexpected(std::move(written.error()));
   }
-  if (auto verified = key_.verify(std::string_view(bytes_), entry.signature); !verified) {
+  return check_signed(bytes_, entry.signature, entry.event.previous_event_hash, entry.sequence);
+}
+
+std::expected<void, CoreError> ChainVerifier::check_signed(std::string_view bytes, const Signature& signature,
+                                                           const std::optional<ContentHash>& previous_event_hash,
+                                                           std::uint64_t sequence) {
+  // The same bytes are verified and then hashed for the next entry's link.
+  if (auto verified = key_.verify(bytes, signature); !verified) {
     return std::unexpected(std::move(verified.error()));
   }
   // ContentHash equality covers both the algorithm and all 32 digest bytes;
   // the first entry must carry no link at all.
-  if (entry.event.previous_event_hash != previous_) return std::unexpected(broken_link(entry.sequence));
-  if (previous_ && entry.sequence != expected_sequence_) {
-    return std::unexpected(sequence_gap(expected_sequence_, entry.sequence));
+  if (previous_event_hash != previous_) return std::unexpected(broken_link(sequence));
+  if (previous_ && sequence != expected_sequence_) {
+    return std::unexpected(sequence_gap(expected_sequence_, sequence));
   }
-  previous_ = blake3_hash(std::string_view(bytes_));
-  expected_sequence_ = next_sequence(entry.sequence);
+  previous_ = blake3_hash(bytes);
+  expected_sequence_ = next_sequence(sequence);
   return {};
 }
 

@@ -429,21 +429,26 @@ JsonResult<AuditEvent> AuditEvent::from_json(JsonSource& source) {
   };
 }
 
+void append_event_text(std::string& out, const EventTextParts& parts) {
+  out += '[';
+  out += parts.occurred_at;
+  out += "] ";
+  out += parts.product_id;
+  out += ' ';
+  out += display_name(parts.category);
+  out += ' ';
+  out += parts.action;
+  out += " result=";
+  out += display_name(parts.result);
+  out += " severity=";
+  out += display_name(parts.severity);
+}
+
 std::string AuditEvent::to_string() const {
+  const std::string occurred = occurred_at.to_rfc3339();
   std::string out;
   out.reserve(64 + action.size());
-  out += '[';
-  out += occurred_at.to_rfc3339();
-  out += "] ";
-  out += product_id.str();
-  out += ' ';
-  out += display_name(category);
-  out += ' ';
-  out += action;
-  out += " result=";
-  out += display_name(result);
-  out += " severity=";
-  out += display_name(severity);
+  append_event_text(out, EventTextParts{occurred, product_id.str(), category, action, result, severity});
   return out;
 }
 

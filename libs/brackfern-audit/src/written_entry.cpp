@@ -4,14 +4,18 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace brackfern {
 
 namespace {
+
+using namespace std::string_view_literals;
 
 constexpr bool is_digit(char c) {
   return c >= '0' && c <= '9';
@@ -30,16 +34,112 @@ constexpr std::array<std::int8_t, 256> make_lower_hex() {
 }
 constexpr std::array<std::int8_t, 256> kLowerHex = make_lower_hex();
 
-// Decodes exactly 2 * N lower-case hex digits.
+// Checks exactly 2 * N lower-case hex digits, and decodes them into `out`
+// unless it is null.
 template <std::size_t N>
-bool decode_lower_hex(const char* text, std::array<std::uint8_t, N>& out) {
+bool lower_hex(const char* text, std::array<std::uint8_t, N>* out) {
+  int bad = 0;
   for (std::size_t i = 0; i < N; ++i) {
     const int high = kLowerHex[static_cast<unsigned char>(text[2 * i])];
     const int low = kLowerHex[static_cast<unsigned char>(text[2 * i + 1])];
-    if ((high | low) < 0) return false;
-    out[i] = static_cast<std::uint8_t>((high << 4) | low);
+    bad |= high | low;
+    if (out != nullptr) (*out)[i] = static_cast<std::uint8_t>(((high & 0xF) << 4) | (low & 0xF));
+  }
+  return bad >= 0;
+}
+
+// Whether all bytes of a word are lower-case hex digits, a byte's range
+// tested in its top bit: adding 0x80 - lo sets it exactly when the byte is
+// at least lo, which carries into no other byte while every byte is ASCII.
+template <class Word>
+bool word_is_lower_hex(Word x) {
+  constexpr Word kOnes = static_cast<Word>(0x0101010101010101u);
+  constexpr Word kTop = kOnes * 0x80;
+  const Word at_least_0 = x + kOnes * (0x80 - '0');
+  const Word above_9 = x + kOnes * (0x80 - '9' - 1);
+  const Word at_least_a = x + kOnes * (0x80 - 'a');
+  const Word above_f = x + kOnes * (0x80 - 'f' - 1);
+  const Word hex = ((at_least_0 & ~above_9) | (at_least_a & ~above_f)) & kTop;
+  return (x & kTop) == 0 && hex == kTop;
+}
+
+std::uint64_t load8(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+std::uint32_t load4(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Whether the `n` (at least 4) bytes at `text` are all lower-case hex
+// digits: what lower_hex judges, a word at a time.
+bool all_lower_hex(const char* text, std::size_t n) {
+  if (n < 8) return word_is_lower_hex(load4(text)) && word_is_lower_hex(load4(text + n - 4));
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    if (!word_is_lower_hex(load8(text + i))) return false;
+  }
+  return word_is_lower_hex(load8(text + n - 8));
+}
+
+// Compares the short literals of the written form with word loads rather
+// than a library call per literal.
+[[gnu::always_inline]] inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    const char* const a_last = a + n - 8;
+    const char* const b_last = b + n - 8;
+    for (; n > 8; n -= 8, a += 8, b += 8) {
+      if (load8(a) != load8(b)) return false;
+    }
+    return load8(a_last) == load8(b_last);
+  }
+  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
   }
   return true;
+}
+
+// The instant whose to_rfc3339() is exactly `text`, if there is one: four
+// digit year, `T`, `Z`, a valid calendar date and time of day with no leap
+// second, and a fraction of one to nine digits without a trailing zero, or
+// none. Reads without building the text back.
+std::optional<Timestamp> written_timestamp(std::string_view text) {
+  namespace chr = std::chrono;
+  if (text.size() < 20) return std::nullopt;
+  const char* const c = text.data();
+  const auto two = [c](std::size_t i) {
+    return is_digit(c[i]) && is_digit(c[i + 1]) ? (c[i] - '0') * 10 + (c[i + 1] - '0') : -1;
+  };
+  const int century = two(0);
+  const int year_of_century = two(2);
+  const int month = two(5);
+  const int day = two(8);
+  const int hour = two(11);
+  const int minute = two(14);
+  const int second = two(17);
+  if ((century | year_of_century | month | day | hour | minute | second) < 0 || c[4] != '-' || c[7] != '-' ||
+      c[10] != 'T' || c[13] != ':' || c[16] != ':' || text.back() != 'Z') {
+    return std::nullopt;
+  }
+  std::uint32_t nanos = 0;
+  if (text.size() > 20) {
+    const std::size_t digits = text.size() - 21;
+    if (c[19] != '.' || digits < 1 || digits > 9 || c[text.size() - 2] == '0') return std::nullopt;
+    std::uint32_t scale = 100'000'000;
+    for (std::size_t i = 0; i < digits; ++i, scale /= 10) {
+      if (!is_digit(c[20 + i])) return std::nullopt;
+      nanos += static_cast<std::uint32_t>(c[20 + i] - '0') * scale;
+    }
+  }
+  if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  const chr::year_month_day date{chr::year{century * 100 + year_of_century}, chr::month{static_cast<unsigned>(month)},
+                                 chr::day{static_cast<unsigned>(day)}};
+  if (!date.ok()) return std::nullopt;
+  const std::int64_t days = chr::sys_days{date}.time_since_epoch().count();
+  return Timestamp::from_unix(days * 86'400 + hour * 3600 + minute * 60 + second, nanos);
 }
 
 // A line break followed by the indentation of up to 40 levels.
@@ -72,77 +172,101 @@ SignedAuditEvent placeholder_entry() {
 }
 
 // A cursor that accepts only the writer's own text: any other spelling of
-// the same content is refused rather than understood.
+// the same content is refused rather than understood. With kDecode it also
+// stores what it reads; without, every output pointer is null and only the
+// text is judged, by the very same steps.
+template <bool kDecode>
 class WrittenForm {
  public:
   explicit WrittenForm(std::string_view text) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
 
   [[nodiscard]] std::size_t consumed() const { return static_cast<std::size_t>(p_ - begin_); }
 
-  bool entry(SignedAuditEvent& out, std::size_t depth) {
+  bool entry(SignedAuditEvent* out, std::size_t depth) {
     Object o{depth};
-    return literal("{") && member(o, "event") && event(out.event, depth + 1) && member(o, "sequence") &&
-           u64(out.sequence) && member(o, "signature") && signature(out.signature) && close(o);
+    return literal("{"sv) && member(o, "event"sv) && event(part(out, &SignedAuditEvent::event), depth + 1) &&
+           member(o, "sequence"sv) && u64(part(out, &SignedAuditEvent::sequence)) && member(o, "signature"sv) &&
+           signature(part(out, &SignedAuditEvent::signature)) && close(o);
   }
 
  private:
-  // An object being read: the name of its next member is looked at once and
-  // then compared with each member the declaration allows at that place.
+  // An object being read. The separator after each member is read once,
+  // before the next member's name is compared with each member the
+  // declaration allows at that place.
   struct Object {
     std::size_t depth;
-    bool first = true;
-    bool peeked = false;
-    std::string_view next = {};   // the next member's name, when peeked and present
-    const char* after = nullptr;  // just after that name's `": `; nullptr when there is none
+    enum class At { Start, AfterValue, Name, Closed, Broken } at = At::Start;
   };
 
-  bool literal(std::string_view s) {
-    if (static_cast<std::size_t>(end_ - p_) < s.size() || std::memcmp(p_, s.data(), s.size()) != 0) return false;
+  // The member `member` of `*whole`, or null when only checking.
+  template <class Whole, class Member>
+  static Member* part(Whole* whole, Member Whole::*member) {
+    if constexpr (kDecode) {
+      return &(whole->*member);
+    } else {
+      return nullptr;
+    }
+  }
+
+  // Checks 2 * N lower-case hex digits, and decodes them into `out` when
+  // decoding.
+  template <std::size_t N>
+  static bool hex(const char* text, std::array<std::uint8_t, N>& out) {
+    if constexpr (kDecode) {
+      return lower_hex(text, &out);
+    } else {
+      return all_lower_hex(text, 2 * N);
+    }
+  }
+
+  [[gnu::always_inline]] inline bool literal(std::string_view s) {
+    if (static_cast<std::size_t>(end_ - p_) < s.size() || !same_bytes(p_, s.data(), s.size())) return false;
     p_ += s.size();
     return true;
   }
 
   // A line break and the indentation of `depth` levels.
-  bool line_break(std::size_t depth) {
+  [[gnu::always_inline]] inline bool line_break(std::size_t depth) {
     const std::size_t n = 1 + 2 * depth;
     return n <= kLineBreak.size() && literal(kLineBreak.substr(0, n));
   }
 
-  // Looks at `,` (after the first member), the line break and `"name": `
-  // without consuming them.
-  void peek(Object& o) {
-    o.peeked = true;
-    o.after = nullptr;
-    const char* const start = p_;
-    if ((o.first || literal(",")) && line_break(o.depth + 1) && literal("\"")) {
-      const char* const name = p_;
-      while (p_ != end_ && *p_ != '"' && *p_ != '\\' && static_cast<unsigned char>(*p_) >= 0x20) ++p_;
-      const char* const name_end = p_;
-      if (literal("\": ")) {
-        o.next = std::string_view(name, static_cast<std::size_t>(name_end - name));
-        o.after = p_;
+  // Reads what follows the `{` or the last value: the line break before the
+  // next member's name, or the object's end.
+  [[gnu::always_inline]] inline void settle(Object& o) {
+    using At = typename Object::At;
+    if (o.at == At::Start) {
+      o.at = line_break(o.depth + 1) ? At::Name : At::Broken;
+    } else if (o.at == At::AfterValue) {
+      if (literal(","sv)) {
+        o.at = line_break(o.depth + 1) ? At::Name : At::Broken;
+      } else {
+        o.at = line_break(o.depth) && literal("}"sv) ? At::Closed : At::Broken;
       }
     }
-    p_ = start;
   }
 
-  // Consumes the next member's separator and name when the member is `name`.
-  bool member(Object& o, std::string_view name) {
-    if (!o.peeked) peek(o);
-    if (o.after == nullptr || o.next != name) return false;
-    p_ = o.after;
-    o.first = false;
-    o.peeked = false;
+  // Consumes `"name": ` when the next member is `name`.
+  [[gnu::always_inline]] inline bool member(Object& o, std::string_view name) {
+    settle(o);
+    if (o.at != Object::At::Name) return false;
+    const std::size_t n = name.size();
+    if (static_cast<std::size_t>(end_ - p_) < n + 4 || p_[0] != '"' || !same_bytes(p_ + 1, name.data(), n) ||
+        p_[n + 1] != '"' || p_[n + 2] != ':' || p_[n + 3] != ' ') {
+      return false;
+    }
+    p_ += n + 4;
+    o.at = Object::At::AfterValue;
     return true;
   }
 
-  bool close(Object& o) {
-    if (!o.peeked) peek(o);
-    return o.after == nullptr && !o.first && line_break(o.depth) && literal("}");
+  [[gnu::always_inline]] inline bool close(Object& o) {
+    settle(o);
+    return o.at == Object::At::Closed;
   }
 
   // A string without escapes (identifiers, names, hex and timestamps).
-  bool plain_string(std::string_view& out) {
+  [[gnu::always_inline]] inline bool plain_string(std::string_view& out) {
     if (p_ == end_ || *p_ != '"') return false;
     const char* const start = ++p_;
     while (p_ != end_ && *p_ != '"') {
@@ -155,11 +279,25 @@ class WrittenForm {
     return true;
   }
 
+  // A string of exactly 2 * N characters that are all lower-case hex digits,
+  // decoded into `out` when decoding. (Hex digits are neither quotes,
+  // backslashes nor control characters, so this is the plain string of that
+  // length.)
+  template <std::size_t N>
+  bool hex_string(std::array<std::uint8_t, N>& out) {
+    if (static_cast<std::size_t>(end_ - p_) < 2 * N + 2 || p_[0] != '"' || p_[2 * N + 1] != '"' || !hex(p_ + 1, out)) {
+      return false;
+    }
+    p_ += 2 * N + 2;
+    return true;
+  }
+
   // Free text; the only escapes are those the writer makes.
-  bool string(std::string& out) {
+  bool string(std::string* out) {
     if (p_ == end_ || *p_ != '"') return false;
     ++p_;
-    out.clear();
+    if constexpr (kDecode) out->clear();
+    const char* const first = p_;
     const char* start = p_;
     bool non_ascii = false;
     for (;;) {
@@ -170,10 +308,13 @@ class WrittenForm {
         ++p_;
       }
       if (p_ == end_ || *p_ != (*p_ == '"' ? '"' : '\\')) return false;
-      out.append(start, p_);
+      if constexpr (kDecode) out->append(start, p_);
       if (*p_ == '"') {
+        // Escapes stand for ASCII characters only, so the text is valid
+        // UTF-8 exactly when its written form is.
+        const std::string_view written(first, static_cast<std::size_t>(p_ - first));
         ++p_;
-        return !non_ascii || is_valid_utf8(out);
+        return !non_ascii || is_valid_utf8(written);
       }
       if (end_ - p_ < 2) return false;
       char decoded = 0;
@@ -209,7 +350,7 @@ class WrittenForm {
           if (decoded == '\b' || decoded == '\f' || decoded == '\n' || decoded == '\r' || decoded == '\t') {
             return false;
           }
-          out.push_back(decoded);
+          if constexpr (kDecode) out->push_back(decoded);
           p_ += 6;
           start = p_;
           continue;
@@ -217,13 +358,13 @@ class WrittenForm {
         default:
           return false;
       }
-      out.push_back(decoded);
+      if constexpr (kDecode) out->push_back(decoded);
       p_ += 2;
       start = p_;
     }
   }
 
-  bool u64(std::uint64_t& out) {
+  bool u64(std::uint64_t* out) {
     if (p_ == end_ || !is_digit(*p_)) return false;
     std::uint64_t value = 0;
     if (*p_ == '0') {
@@ -238,114 +379,122 @@ class WrittenForm {
       }
     }
     if (p_ != end_ && (is_digit(*p_) || *p_ == '.' || *p_ == 'e' || *p_ == 'E')) return false;
-    out = value;
+    if (out != nullptr) *out = value;  // also when checking: a byte's range is judged on it
     return true;
   }
 
   // The hyphenated lower-case form, 8-4-4-4-12 digits.
   template <class Id>
-  bool uuid(Id& out) {
-    std::string_view text;
-    if (!plain_string(text) || text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
-        text[23] != '-') {
-      return false;
-    }
-    Uuid uuid;
+  bool uuid(Id* out) {
+    if (static_cast<std::size_t>(end_ - p_) < 38 || p_[0] != '"' || p_[37] != '"') return false;
+    const char* const text = p_ + 1;
+    if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') return false;
     std::array<std::uint8_t, 4> a{};
     std::array<std::uint8_t, 2> b{};
     std::array<std::uint8_t, 2> c{};
     std::array<std::uint8_t, 2> d{};
     std::array<std::uint8_t, 6> e{};
-    if (!decode_lower_hex(text.data(), a) || !decode_lower_hex(text.data() + 9, b) ||
-        !decode_lower_hex(text.data() + 14, c) || !decode_lower_hex(text.data() + 19, d) ||
-        !decode_lower_hex(text.data() + 24, e)) {
+    if (!hex(text, a) || !hex(text + 9, b) || !hex(text + 14, c) || !hex(text + 19, d) || !hex(text + 24, e)) {
       return false;
     }
-    auto at = std::copy(a.begin(), a.end(), uuid.bytes.begin());
-    at = std::copy(b.begin(), b.end(), at);
-    at = std::copy(c.begin(), c.end(), at);
-    at = std::copy(d.begin(), d.end(), at);
-    std::copy(e.begin(), e.end(), at);
-    out = Id::from_uuid(uuid);
+    p_ += 38;
+    if constexpr (kDecode) {
+      Uuid uuid;
+      auto at = std::copy(a.begin(), a.end(), uuid.bytes.begin());
+      at = std::copy(b.begin(), b.end(), at);
+      at = std::copy(c.begin(), c.end(), at);
+      at = std::copy(d.begin(), d.end(), at);
+      std::copy(e.begin(), e.end(), at);
+      *out = Id::from_uuid(uuid);
+    }
     return true;
   }
 
-  bool product(ProductId& out) {
+  bool product(ProductId* out) {
     std::string_view text;
     if (!plain_string(text)) return false;
-    if (text == out.str()) return true;
-    auto parsed = ProductId::from_str(text);
+    if constexpr (kDecode) {
+      if (text == out->str()) return true;
+      auto parsed = ProductId::from_str(text);
+      if (!parsed) return false;
+      *out = std::move(*parsed);
+      return true;
+    } else {
+      return Slug::validate(text).has_value();
+    }
+  }
+
+  bool timestamp(Timestamp* out) {
+    std::string_view text;
+    if (!plain_string(text)) return false;
+    const auto parsed = written_timestamp(text);
     if (!parsed) return false;
-    out = std::move(*parsed);
+    if constexpr (kDecode) *out = *parsed;
     return true;
   }
 
-  bool timestamp(Timestamp& out) {
-    std::string_view text;
-    if (!plain_string(text)) return false;
-    auto parsed = Timestamp::from_str(text);
-    if (!parsed || parsed->to_rfc3339() != text) return false;
-    out = *parsed;
-    return true;
-  }
-
-  bool hash(ContentHash& out) {
-    std::string_view text;
-    if (!plain_string(text) || text.size() != 7 + 64) return false;
+  // "blake3:" or "sha256:" and 64 lower-case hex digits.
+  bool hash(ContentHash* out) {
+    constexpr std::size_t kLength = 1 + 7 + 64 + 1;
+    if (static_cast<std::size_t>(end_ - p_) < kLength || p_[0] != '"' || p_[kLength - 1] != '"') return false;
     HashAlgorithm algorithm{};
-    if (text.starts_with("blake3:")) {
+    if (same_bytes(p_ + 1, "blake3:", 7)) {
       algorithm = HashAlgorithm::Blake3;
-    } else if (text.starts_with("sha256:")) {
+    } else if (same_bytes(p_ + 1, "sha256:", 7)) {
       algorithm = HashAlgorithm::Sha256;
     } else {
       return false;
     }
     std::array<std::uint8_t, 32> digest{};
-    if (!decode_lower_hex(text.data() + 7, digest)) return false;
-    out = ContentHash(algorithm, digest);
+    if (!hex(p_ + 8, digest)) return false;
+    p_ += kLength;
+    if constexpr (kDecode) *out = ContentHash(algorithm, digest);
     return true;
   }
 
-  bool signature(Signature& out) {
-    std::string_view text;
+  bool signature(Signature* out) {
     std::array<std::uint8_t, 64> bytes{};
-    if (!plain_string(text) || text.size() != 128 || !decode_lower_hex(text.data(), bytes)) return false;
-    out = Signature(bytes);
+    if (!hex_string(bytes)) return false;
+    if constexpr (kDecode) *out = Signature(bytes);
     return true;
   }
 
   template <class Enum>
-  bool enumeration(Enum& out) {
+  bool enumeration(Enum* out) {
     std::string_view text;
     if (!plain_string(text)) return false;
     const auto value = enum_from_name<Enum>(text);
     if (!value) return false;
-    out = *value;
+    if constexpr (kDecode) *out = *value;
     return true;
   }
 
   // A byte string: never empty-bracketed unless empty, one number per line.
-  bool bytes(ByteString& out, std::size_t depth) {
-    out.clear();
-    if (literal("[]")) return true;
-    if (!literal("[")) return false;
+  bool bytes(ByteString* out, std::size_t depth) {
+    if constexpr (kDecode) out->clear();
+    if (literal("[]"sv)) return true;
+    if (!literal("["sv)) return false;
     do {
       std::uint64_t byte = 0;
-      if (!line_break(depth + 1) || !u64(byte) || byte > 255) return false;
-      out.push_back(static_cast<std::uint8_t>(byte));
-    } while (literal(","));
-    return line_break(depth) && literal("]");
+      if (!line_break(depth + 1) || !u64(&byte) || byte > 255) return false;
+      if constexpr (kDecode) out->push_back(static_cast<std::uint8_t>(byte));
+    } while (literal(","sv));
+    return line_break(depth) && literal("]"sv);
   }
 
   // An optional member: present (and then read) or left out, never null.
   template <class T, class Read>
-  bool optional(Object& o, std::string_view name, std::optional<T>& slot, Read read) {
+  bool optional(Object& o, std::string_view name, std::optional<T>* slot, Read read) {
     if (!member(o, name)) {
-      slot.reset();
+      if constexpr (kDecode) slot->reset();
       return true;
     }
-    if (!slot) slot.emplace(placeholder<T>());
-    return read(*slot);
+    if constexpr (kDecode) {
+      if (!*slot) slot->emplace(placeholder<T>());
+      return read(&**slot);
+    } else {
+      return read(static_cast<T*>(nullptr));
+    }
   }
 
   template <class T>
@@ -361,68 +510,83 @@ class WrittenForm {
     }
   }
 
-  bool actor(Actor& out, std::size_t depth) {
+  bool actor(Actor* out, std::size_t depth) {
     Object o{depth};
-    return literal("{") && member(o, "actor_type") && enumeration(out.actor_type) &&
-           optional(o, "actor_id", out.actor_id, [this](std::string& s) { return string(s); }) &&
-           optional(o, "display_name_encrypted", out.display_name_encrypted,
-                    [this, depth](ByteString& b) { return bytes(b, depth + 1); }) &&
+    return literal("{"sv) && member(o, "actor_type"sv) && enumeration(part(out, &Actor::actor_type)) &&
+           optional(o, "actor_id"sv, part(out, &Actor::actor_id), [this](std::string* s) { return string(s); }) &&
+           optional(o, "display_name_encrypted"sv, part(out, &Actor::display_name_encrypted),
+                    [this, depth](ByteString* b) { return bytes(b, depth + 1); }) &&
            close(o);
   }
 
-  bool target(Target& out, std::size_t depth) {
+  bool target(Target* out, std::size_t depth) {
     Object o{depth};
-    return literal("{") && member(o, "target_type") && string(out.target_type) &&
-           optional(o, "target_id", out.target_id, [this](std::string& s) { return string(s); }) && close(o);
+    return literal("{"sv) && member(o, "target_type"sv) && string(part(out, &Target::target_type)) &&
+           optional(o, "target_id"sv, part(out, &Target::target_id), [this](std::string* s) { return string(s); }) &&
+           close(o);
   }
 
-  bool marker(RedactionMarker& out, std::size_t depth) {
+  bool marker(RedactionMarker* out, std::size_t depth) {
     Object o{depth};
-    return literal("{") && member(o, "field_path") && string(out.field_path) && member(o, "reason") &&
-           enumeration(out.reason) &&
-           optional(o, "redaction_policy_id", out.redaction_policy_id, [this](PolicyId& id) { return uuid(id); }) &&
-           optional(o, "applied_at", out.applied_at, [this](Timestamp& t) { return timestamp(t); }) &&
-           optional(o, "applied_by", out.applied_by, [this](IdentityId& id) { return uuid(id); }) && close(o);
+    return literal("{"sv) && member(o, "field_path"sv) && string(part(out, &RedactionMarker::field_path)) &&
+           member(o, "reason"sv) && enumeration(part(out, &RedactionMarker::reason)) &&
+           optional(o, "redaction_policy_id"sv, part(out, &RedactionMarker::redaction_policy_id),
+                    [this](PolicyId* id) { return uuid(id); }) &&
+           optional(o, "applied_at"sv, part(out, &RedactionMarker::applied_at),
+                    [this](Timestamp* t) { return timestamp(t); }) &&
+           optional(o, "applied_by"sv, part(out, &RedactionMarker::applied_by),
+                    [this](IdentityId* id) { return uuid(id); }) &&
+           close(o);
   }
 
   // Written only when there is at least one marker.
-  bool markers(std::vector<RedactionMarker>& out, std::size_t depth) {
-    if (!literal("[")) return false;
+  bool markers(std::vector<RedactionMarker>* out, std::size_t depth) {
+    if (!literal("["sv)) return false;
     std::size_t count = 0;
     do {
-      if (count == out.size()) out.emplace_back();
-      if (!line_break(depth + 1) || !marker(out[count], depth + 1)) return false;
+      RedactionMarker* slot = nullptr;
+      if constexpr (kDecode) {
+        if (count == out->size()) out->emplace_back();
+        slot = &(*out)[count];
+      }
+      if (!line_break(depth + 1) || !marker(slot, depth + 1)) return false;
       ++count;
-    } while (literal(","));
-    out.resize(count);
-    return line_break(depth) && literal("]");
+    } while (literal(","sv));
+    if constexpr (kDecode) out->resize(count);
+    return line_break(depth) && literal("]"sv);
   }
 
-  bool event(AuditEvent& e, std::size_t depth) {
+  bool event(AuditEvent* e, std::size_t depth) {
     Object o{depth};
-    const auto text = [this](std::string& s) { return string(s); };
-    if (!literal("{") || !member(o, "event_id") || !uuid(e.event_id) ||
-        !optional(o, "tenant_id", e.tenant_id, [this](TenantId& id) { return uuid(id); }) ||
-        !optional(o, "workspace_id", e.workspace_id, [this](WorkspaceId& id) { return uuid(id); }) ||
-        !member(o, "product_id") || !product(e.product_id) ||
-        !optional(o, "source_node_id", e.source_node_id, [this](NodeId& id) { return uuid(id); }) ||
-        !member(o, "actor") || !actor(e.actor, depth + 1) || !member(o, "target") || !target(e.target, depth + 1) ||
-        !member(o, "action") || !string(e.action) || !member(o, "result") || !enumeration(e.result) ||
-        !member(o, "severity") || !enumeration(e.severity) || !member(o, "category") || !enumeration(e.category) ||
-        !member(o, "occurred_at") || !timestamp(e.occurred_at) ||
-        !optional(o, "received_at", e.received_at, [this](Timestamp& t) { return timestamp(t); }) ||
-        !optional(o, "correlation_id", e.correlation_id, text) ||
-        !optional(o, "metadata_encrypted", e.metadata_encrypted,
-                  [this, depth](ByteString& b) { return bytes(b, depth + 1); }) ||
-        !member(o, "retention_class") || !enumeration(e.retention_class)) {
+    const auto text = [this](std::string* s) { return string(s); };
+    if (!literal("{"sv) || !member(o, "event_id"sv) || !uuid(part(e, &AuditEvent::event_id)) ||
+        !optional(o, "tenant_id"sv, part(e, &AuditEvent::tenant_id), [this](TenantId* id) { return uuid(id); }) ||
+        !optional(o, "workspace_id"sv, part(e, &AuditEvent::workspace_id),
+                  [this](WorkspaceId* id) { return uuid(id); }) ||
+        !member(o, "product_id"sv) || !product(part(e, &AuditEvent::product_id)) ||
+        !optional(o, "source_node_id"sv, part(e, &AuditEvent::source_node_id),
+                  [this](NodeId* id) { return uuid(id); }) ||
+        !member(o, "actor"sv) || !actor(part(e, &AuditEvent::actor), depth + 1) || !member(o, "target"sv) ||
+        !target(part(e, &AuditEvent::target), depth + 1) || !member(o, "action"sv) ||
+        !string(part(e, &AuditEvent::action)) || !member(o, "result"sv) || !enumeration(part(e, &AuditEvent::result)) ||
+        !member(o, "severity"sv) || !enumeration(part(e, &AuditEvent::severity)) || !member(o, "category"sv) ||
+        !enumeration(part(e, &AuditEvent::category)) || !member(o, "occurred_at"sv) ||
+        !timestamp(part(e, &AuditEvent::occurred_at)) ||
+        !optional(o, "received_at"sv, part(e, &AuditEvent::received_at),
+                  [this](Timestamp* t) { return timestamp(t); }) ||
+        !optional(o, "correlation_id"sv, part(e, &AuditEvent::correlation_id), text) ||
+        !optional(o, "metadata_encrypted"sv, part(e, &AuditEvent::metadata_encrypted),
+                  [this, depth](ByteString* b) { return bytes(b, depth + 1); }) ||
+        !member(o, "retention_class"sv) || !enumeration(part(e, &AuditEvent::retention_class))) {
       return false;
     }
-    if (member(o, "redaction_markers")) {
-      if (!markers(e.redaction_markers, depth + 1)) return false;
+    if (member(o, "redaction_markers"sv)) {
+      if (!markers(part(e, &AuditEvent::redaction_markers), depth + 1)) return false;
     } else {
-      e.redaction_markers.clear();
+      if constexpr (kDecode) e->redaction_markers.clear();
     }
-    return optional(o, "previous_event_hash", e.previous_event_hash, [this](ContentHash& h) { return hash(h); }) &&
+    return optional(o, "previous_event_hash"sv, part(e, &AuditEvent::previous_event_hash),
+                    [this](ContentHash* h) { return hash(h); }) &&
            close(o);
   }
 
@@ -431,13 +595,246 @@ class WrittenForm {
   const char* end_;
 };
 
+// ---------------------------------------------------------------------------
+// Reading checked text
+
+// The members (or elements) of an object (or array) in the writer's form
+// that has already been checked: one member per line at the container's
+// indentation, a nested container closing on a line of that same
+// indentation (text holds no raw line break, and deeper lines are indented
+// further).
+class WrittenContainer {
+ public:
+  // `open` points at the container's opening bracket, standing at `depth`;
+  // the text ends before `end`.
+  WrittenContainer(const char* open, const char* end, std::size_t depth)
+      : p_(open + 1), end_(end), indent_(2 * (depth + 1)), object_(*open == '{'), done_(*p_ != '\n') {}
+
+  // The next member's name (empty in an array) and its value's text, a
+  // scalar as written or a container from its opening to its closing
+  // bracket; false after the last.
+  bool next(std::string_view& name, std::string_view& value) {
+    if (done_) return false;
+    if (!first_ && *p_++ != ',') {
+      done_ = true;
+      return false;
+    }
+    first_ = false;
+    const char* q = p_ + 1 + indent_;  // past the line break and the indentation
+    name = {};
+    if (object_) {
+      const char* const name_end = find('"', q + 1);
+      name = std::string_view(q + 1, static_cast<std::size_t>(name_end - q - 1));
+      q = name_end + 3;  // past `": `
+    }
+    const char* value_end = nullptr;
+    if ((*q == '{' || *q == '[') && q[1] == '\n') {
+      const char* line = q + 1;
+      while (line[1 + indent_] == ' ') line = find('\n', line + 1);
+      value_end = line + 1 + indent_ + 1;
+    } else {
+      value_end = find('\n', q);
+      if (value_end[-1] == ',') --value_end;
+    }
+    value = std::string_view(q, static_cast<std::size_t>(value_end - q));
+    p_ = value_end;
+    return true;
+  }
+
+ private:
+  // The checked text always has the byte before its end.
+  const char* find(char c, const char* from) const {
+    return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end_ - from)));
+  }
+
+  const char* p_;
+  const char* end_;
+  std::size_t indent_;
+  bool object_;
+  bool done_;
+  bool first_ = true;
+};
+
+bool is_ascii(std::string_view text) {
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) seen |= load8(text.data() + i);
+  for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
+  return (seen & 0x8080808080808080u) == 0;
+}
+
+struct NamedValue {
+  std::string_view name;
+  std::string_view value;
+};
+
+// The members of an audit record's object: at most as many as an event has.
+using Members = std::array<NamedValue, 18>;
+
+std::size_t collect_members(WrittenContainer& object, Members& members) {
+  std::size_t count = 0;
+  NamedValue member;
+  while (object.next(member.name, member.value)) {
+    if (count == members.size()) std::abort();  // a checked entry has no more
+    members[count++] = member;
+  }
+  return count;
+}
+
+void append_canonical(std::string& out, std::string_view value, const char* end, std::size_t depth);
+
+// The canonical form of an object: its members in byte order of their
+// names, which are plain ASCII and so need no escape or composition.
+void append_canonical_members(std::string& out, Members& members, std::size_t count, const char* end,
+                              std::size_t depth) {
+  std::sort(members.begin(), members.begin() + static_cast<std::ptrdiff_t>(count),
+            [](const NamedValue& a, const NamedValue& b) { return a.name < b.name; });
+  out.push_back('{');
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out.push_back(',');
+    out.push_back('"');
+    out.append(members[i].name);
+    out.append("\":");
+    append_canonical(out, members[i].value, end, depth + 1);
+  }
+  out.push_back('}');
+}
+
+// Appends the canonical form of a checked ASCII value in the writer's form,
+// standing at `depth`. Both forms escape strings alike and write integers
+// alike, so scalars are copied as they stand.
+void append_canonical(std::string& out, std::string_view value, const char* end, std::size_t depth) {
+  if (value.size() <= 2 || (value[0] != '{' && value[0] != '[')) {
+    out.append(value);
+    return;
+  }
+  WrittenContainer items(value.data(), end, depth);
+  if (value[0] == '[') {
+    out.push_back('[');
+    std::string_view name;
+    std::string_view item;
+    for (bool first = true; items.next(name, item); first = false) {
+      if (!first) out.push_back(',');
+      append_canonical(out, item, end, depth + 1);
+    }
+    out.push_back(']');
+    return;
+  }
+  Members members;
+  const std::size_t count = collect_members(items, members);
+  append_canonical_members(out, members, count, end, depth);
+}
+
+std::uint64_t checked_u64(std::string_view digits) {
+  std::uint64_t value = 0;
+  for (const char c : digits) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  return value;
+}
+
+template <class Enum>
+bool read_enum(std::string_view text, Enum& out) {
+  const auto value = enum_from_name<Enum>(text);
+  if (value) out = *value;
+  return value.has_value();
+}
+
+// Where a checked entry's parts stand: the event's opening brace is the
+// first after the entry's own, and the entry ends with its sequence's
+// digits and a tail of fixed length: `,`, the signature's line (128 hex
+// digits in quotes) and the closing brace's.
+struct EntryParts {
+  const char* event;
+  std::string_view sequence;
+  const char* signature;
+};
+
+EntryParts entry_parts(std::string_view entry, std::size_t depth) {
+  constexpr std::size_t kHexDigits = 128;
+  const std::size_t closing = 1 + 2 * depth + 1;
+  const std::size_t signature_begin = entry.size() - closing - 1 - kHexDigits;
+  const std::size_t digits_end =
+      signature_begin - std::string_view("\"signature\": \"").size() - 2 * (depth + 1) - std::string_view(",\n").size();
+  std::size_t digits_begin = digits_end;
+  while (is_digit(entry[digits_begin - 1])) --digits_begin;
+  return EntryParts{entry.data() + entry.find('{', 1), entry.substr(digits_begin, digits_end - digits_begin),
+                    entry.data() + signature_begin};
+}
+
+// The text between the quotes of a checked string.
+std::string_view unquoted(std::string_view value) {
+  return value.substr(1, value.size() - 2);
+}
+
 }  // namespace
 
 std::size_t read_written_entry(std::string_view text, std::size_t depth, std::optional<SignedAuditEvent>& out) {
   if (!out) out.emplace(placeholder_entry());
-  WrittenForm form(text);
-  if (!form.entry(*out, depth)) return 0;
+  WrittenForm<true> form(text);
+  if (!form.entry(&*out, depth)) return 0;
   return form.consumed();
+}
+
+std::size_t check_written_entry(std::string_view text, std::size_t depth) {
+  WrittenForm<false> form(text);
+  if (!form.entry(nullptr, depth)) return 0;
+  return form.consumed();
+}
+
+}  // namespace brackfern
+
+namespace brackfern {
+
+bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string& bytes, WrittenChainFields& fields) {
+  if (!is_ascii(entry)) return false;
+  const char* const end = entry.data() + entry.size();
+  const EntryParts at = entry_parts(entry, depth);
+  WrittenContainer event(at.event, end, depth + 1);
+  Members members;
+  const std::size_t count = collect_members(event, members);
+  fields.previous_event_hash.reset();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (members[i].name != "previous_event_hash") continue;
+    const std::string_view text = unquoted(members[i].value);
+    std::array<std::uint8_t, 32> digest{};
+    static_cast<void>(lower_hex(text.data() + 7, &digest));
+    fields.previous_event_hash.emplace(text[0] == 'b' ? HashAlgorithm::Blake3 : HashAlgorithm::Sha256, digest);
+  }
+  bytes.clear();
+  append_canonical_members(bytes, members, count, end, depth + 1);
+  fields.sequence = checked_u64(at.sequence);
+  std::array<std::uint8_t, 64> signature{};
+  static_cast<void>(lower_hex(at.signature, &signature));
+  fields.signature = Signature(signature);
+  return true;
+}
+
+std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth, std::string& out) {
+  const EntryParts at = entry_parts(entry, depth);
+  WrittenContainer event(at.event, entry.data() + entry.size(), depth + 1);
+  EventTextParts parts;
+  bool plain = true;
+  NamedValue field;
+  // occurred_at is the last member the text shows.
+  while (parts.occurred_at.empty() && event.next(field.name, field.value)) {
+    const std::string_view text = unquoted(field.value);
+    if (field.name == "occurred_at") {
+      parts.occurred_at = text;
+    } else if (field.name == "product_id") {
+      parts.product_id = text;
+    } else if (field.name == "action") {
+      plain = plain && text.find('\\') == std::string_view::npos;
+      parts.action = text;
+    } else if (field.name == "category") {
+      plain = plain && read_enum(text, parts.category);
+    } else if (field.name == "result") {
+      plain = plain && read_enum(text, parts.result);
+    } else if (field.name == "severity") {
+      plain = plain && read_enum(text, parts.severity);
+    }
+  }
+  if (!plain || parts.occurred_at.empty()) return std::nullopt;
+  append_event_text(out, parts);
+  return checked_u64(at.sequence);
 }
 
 }  // namespace brackfern

@@ -223,10 +223,13 @@ std::expected<Timestamp, std::string> to_utc(const WrittenDateTime& dt) {
 // ---------------------------------------------------------------------------
 // Formatting
 
-void append_padded(std::string& out, unsigned value, std::size_t width) {
-  const std::string digits = std::to_string(value);
-  if (digits.size() < width) out.append(width - digits.size(), '0');
-  out += digits;
+// Writes `value` (below 10^width) as exactly `width` decimal digits.
+char* put_digits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
 }
 
 }  // namespace
@@ -255,28 +258,28 @@ std::string Timestamp::to_rfc3339() const {
   const auto second_of_day = static_cast<unsigned>(seconds_ - day_number * kSecondsPerDay);
   const chr::year_month_day date{chr::sys_days{chr::days{day_number}}};
 
-  std::string out;
-  out.reserve(30);
-  append_padded(out, static_cast<unsigned>(static_cast<int>(date.year())), 4);
-  out += '-';
-  append_padded(out, static_cast<unsigned>(date.month()), 2);
-  out += '-';
-  append_padded(out, static_cast<unsigned>(date.day()), 2);
-  out += 'T';
-  append_padded(out, second_of_day / 3600, 2);
-  out += ':';
-  append_padded(out, second_of_day / 60 % 60, 2);
-  out += ':';
-  append_padded(out, second_of_day % 60, 2);
+  // "YYYY-MM-DDTHH:MM:SS", then "." and the nanoseconds' digits without
+  // trailing zeros (nine of them, or all ten of a count that from_unix was
+  // given beyond a second), then "Z".
+  char text[32];
+  char* at = put_digits(text, static_cast<unsigned>(static_cast<int>(date.year())), 4);
+  *at++ = '-';
+  at = put_digits(at, static_cast<unsigned>(date.month()), 2);
+  *at++ = '-';
+  at = put_digits(at, static_cast<unsigned>(date.day()), 2);
+  *at++ = 'T';
+  at = put_digits(at, second_of_day / 3600, 2);
+  *at++ = ':';
+  at = put_digits(at, second_of_day / 60 % 60, 2);
+  *at++ = ':';
+  at = put_digits(at, second_of_day % 60, 2);
   if (nanos_ != 0) {
-    std::string fraction;
-    append_padded(fraction, nanos_, 9);
-    fraction.erase(fraction.find_last_not_of('0') + 1);
-    out += '.';
-    out += fraction;
+    *at++ = '.';
+    at = put_digits(at, nanos_, nanos_ >= 1'000'000'000u ? 10 : 9);
+    while (at[-1] == '0') --at;
   }
-  out += 'Z';
-  return out;
+  *at++ = 'Z';
+  return std::string(text, at);
 }
 
 }  // namespace brackfern

@@ -194,6 +194,32 @@ const brackfern::SignedAuditEvent& AuditLog::decode(std::size_t i,
   return *scratch;
 }
 
+std::uint64_t AuditLog::event_text(std::size_t i, std::string& text,
+                                   std::optional<brackfern::SignedAuditEvent>& scratch) const {
+  if (entries_[i].value == 0) {
+    if (const auto sequence = brackfern::append_written_event_text(stored_text(i), 2, text)) return *sequence;
+    text.clear();
+  }
+  const brackfern::SignedAuditEvent& entry = decode(i, scratch);
+  text += entry.event.to_string();
+  return entry.sequence;
+}
+
+std::expected<void, brackfern::CoreError> AuditLog::verify_chain(const brackfern::VerifyingKey& key) const {
+  brackfern::ChainVerifier verifier(key);
+  std::string bytes;
+  brackfern::WrittenChainFields fields;
+  std::optional<brackfern::SignedAuditEvent> scratch;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const bool from_text = entries_[i].value == 0 && brackfern::written_signed_bytes(stored_text(i), 2, bytes, fields);
+    auto checked = from_text
+                       ? verifier.check_signed(bytes, fields.signature, fields.previous_event_hash, fields.sequence)
+                       : verifier.check(decode(i, scratch));
+    if (!checked) return checked;
+  }
+  return {};
+}
+
 const brackfern::SignedAuditEvent AuditLog::operator[](std::size_t i) const {
   std::optional<brackfern::SignedAuditEvent> scratch;
   return decode(i, scratch);
@@ -219,7 +245,6 @@ JsonResult<AuditLog> read_audit_log(brackfern::JsonSource& source, const std::sh
   }
   AuditLog log;
   if (file) AuditLogAccess::set_text(log, file);
-  std::optional<brackfern::SignedAuditEvent> scratch;
   for (;;) {
     auto more = source.next_element();
     if (!more) return std::unexpected(std::move(more.error()));
@@ -227,7 +252,7 @@ JsonResult<AuditLog> read_audit_log(brackfern::JsonSource& source, const std::sh
     if (file) {
       const std::string_view ahead = source.text_ahead();
       const std::size_t offset = source.text_offset();
-      const std::size_t written = ahead.starts_with('{') ? brackfern::read_written_entry(ahead, 2, scratch) : 0;
+      const std::size_t written = ahead.starts_with('{') ? brackfern::check_written_entry(ahead, 2) : 0;
       if (written > 0 && written <= std::numeric_limits<std::uint32_t>::max()) {
         AuditLogAccess::add_text(log, offset, written);
         source.skip_text(written);
@@ -437,12 +462,7 @@ std::expected<void, QuillmereError> record_event(NodeState& state, brackfern::Au
 std::expected<void, QuillmereError> verify_audit(const NodeState& state) {
   auto key = state.identity.signing_key();
   if (!key) return std::unexpected(std::move(key.error()));
-  brackfern::ChainVerifier verifier(key->verifying_key());
-  std::expected<void, brackfern::CoreError> verified;
-  state.audit_log.for_each([&](const brackfern::SignedAuditEvent& entry) {
-    verified = verifier.check(entry);
-    return verified.has_value();
-  });
+  auto verified = state.audit_log.verify_chain(key->verifying_key());
   if (!verified) return std::unexpected(QuillmereError(std::move(verified.error())));
   return {};
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace brackfern {
 
@@ -64,6 +65,11 @@ class ChainVerifier {
  public:
   explicit ChainVerifier(const VerifyingKey& key) : key_(key) {}
   [[nodiscard]] std::expected<void, CoreError> check(const SignedAuditEvent& entry);
+  // check() for an entry given as its event's signed bytes (what
+  // audit_event_bytes gives), its signature, link and sequence.
+  [[nodiscard]] std::expected<void, CoreError> check_signed(std::string_view bytes, const Signature& signature,
+                                                            const std::optional<ContentHash>& previous_event_hash,
+                                                            std::uint64_t sequence);
 
  private:
   const VerifyingKey& key_;

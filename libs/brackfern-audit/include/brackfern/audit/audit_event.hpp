@@ -168,6 +168,20 @@ struct AuditEvent {
   friend bool operator==(const AuditEvent&, const AuditEvent&) = default;
 };
 
+// What the one-line text form of an event shows, as text where the event
+// holds a value.
+struct EventTextParts {
+  std::string_view occurred_at;  // as to_rfc3339 writes it
+  std::string_view product_id;
+  AuditCategory category = AuditCategory::Security;
+  std::string_view action;
+  AuditResult result = AuditResult::Unknown;
+  Severity severity = Severity::Info;
+};
+
+// Appends the text form AuditEvent::to_string gives for these parts.
+void append_event_text(std::string& out, const EventTextParts& parts);
+
 // An event as stored in the log: the event as hashed and signed, its position
 // in the chain and the Ed25519 signature over the event's canonical bytes.
 struct SignedAuditEvent {

@@ -5,9 +5,14 @@
 // building a JSON tree per entry.
 
 #include <brackfern/audit/audit_event.hpp>
+#include <brackfern/crypto/content_hash.hpp>
+#include <brackfern/crypto/keys.hpp>
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace brackfern {
@@ -23,5 +28,33 @@ namespace brackfern {
 // a 0 its content is unspecified.
 [[nodiscard]] std::size_t read_written_entry(std::string_view text, std::size_t depth,
                                              std::optional<SignedAuditEvent>& out);
+
+// Accepts exactly the texts read_written_entry accepts and returns the same
+// length, without decoding anything.
+[[nodiscard]] std::size_t check_written_entry(std::string_view text, std::size_t depth);
+
+// The functions below take the text of one whole entry that
+// check_written_entry accepted at the same depth, and read it without
+// checking it again.
+
+// What the chain checks of an entry besides its signed bytes.
+struct WrittenChainFields {
+  std::uint64_t sequence = 0;
+  Signature signature{std::array<std::uint8_t, 64>{}};
+  std::optional<ContentHash> previous_event_hash;
+};
+
+// Replaces `bytes` by what audit_event_bytes gives for the entry's event and
+// fills `fields`. Returns false, leaving both unspecified, when the entry
+// holds text beyond ASCII (whose signed form is composed): decode the entry
+// instead.
+[[nodiscard]] bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string& bytes,
+                                        WrittenChainFields& fields);
+
+// Appends what entry.event.to_string() gives to `out` and returns the
+// entry's sequence. Returns nothing, with `out` unspecified, when the action
+// holds an escape: decode the entry instead.
+[[nodiscard]] std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth,
+                                                                     std::string& out);
 
 }  // namespace brackfern

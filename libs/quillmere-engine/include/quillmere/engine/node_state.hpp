@@ -95,6 +95,24 @@ class AuditLog {
     }
   }
 
+  // Calls visit(sequence, text) for each entry in order, where text is what
+  // the entry's event.to_string() gives, read straight from the stored text
+  // where it can be; stops at the first visit that returns false.
+  template <class Visit>
+  void for_each_event_text(Visit&& visit) const {
+    std::string text;
+    std::optional<brackfern::SignedAuditEvent> scratch;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      text.clear();
+      const std::uint64_t sequence = event_text(i, text, scratch);
+      if (!visit(sequence, std::string_view(text))) return;
+    }
+  }
+
+  // Checks the log as brackfern::verify_chain does, with the entries kept as
+  // text signed from that text where it can be.
+  [[nodiscard]] std::expected<void, brackfern::CoreError> verify_chain(const brackfern::VerifyingKey& key) const;
+
   // The stored text of entry i when it is kept as read, else empty.
   [[nodiscard]] std::string_view stored_text(std::size_t i) const;
 
@@ -129,6 +147,7 @@ class AuditLog {
     std::uint32_t value = 0;
   };
   const brackfern::SignedAuditEvent& decode(std::size_t i, std::optional<brackfern::SignedAuditEvent>& scratch) const;
+  std::uint64_t event_text(std::size_t i, std::string& text, std::optional<brackfern::SignedAuditEvent>& scratch) const;
 
   std::shared_ptr<const StateFileText> text_;
   std::vector<Entry> entries_;

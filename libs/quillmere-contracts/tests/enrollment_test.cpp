@@ -434,6 +434,9 @@ TEST(EnrollmentStateJsonTest, StatusIsJudgedWhereItIsAndTheRestAtTheClosingBrace
       {repeated_previously, at_end("duplicate field `previously`", repeated_previously)},
       {repeated_in_approval, at_end("duplicate field `method`", repeated_in_approval)},
       {repeated_unknown, at_end("duplicate field `a`", repeated_unknown)},
+      // A syntax error after a repeated name comes before the object's end.
+      {R"({"status": "revoked", "previously": "a", "previously": "b", "revoked_at": tru})",
+       R"(Error("expected ident", line: 1, column: 78))"},
       {R"({"status": "unenrolled", "x": {"y": 1 "z": 2}})", R"(Error("expected `,` or `}`", line: 1, column: 39))"},
   };
   for (const Case& c : cases) {

@@ -25,8 +25,8 @@
 # output and that the log gained exactly the events the command records, so a
 # set-up mistake is not timed as a fast failure. Every timed run starts from a
 # fresh copy of the state (hyperfine --prepare), floors included.
-# The tools (make_large_state, rewrite_floor) come from BEFORE when it has
-# them, else from BUILD. Ends with status 1 if any check failed.
+# The tools (make_large_state, rewrite_floor) come from BUILD when it has
+# them, else from BEFORE (an older make_large_state may not take the offer). Ends with status 1 if any check failed.
 set -euo pipefail
 
 usage() {
@@ -91,7 +91,7 @@ for program in "${programs[@]}"; do
 done
 tool() {
   local dir
-  for dir in $before $build; do
+  for dir in $build $before; do
     if [[ -x $dir/bench/$1 ]]; then
       echo "$dir/bench/$1"
       return

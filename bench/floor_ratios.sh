@@ -24,7 +24,8 @@
 # its peak resident memory and checks its exit status, its first line of
 # output and that the log gained exactly the events the command records, so a
 # set-up mistake is not timed as a fast failure. Every timed run starts from a
-# fresh copy of the state (hyperfine --prepare), floors included.
+# fresh copy of the state (hyperfine --prepare), written out to the disk
+# first, floors included.
 # The tools (make_large_state, rewrite_floor) come from BUILD when it has
 # them, else from BEFORE (an older make_large_state may not take the offer). Ends with status 1 if any check failed.
 set -euo pipefail
@@ -306,7 +307,10 @@ measure() {
         fi
         local round_args=()
         for i in "${order[@]}"; do round_args+=(-n "${names[$i]}" "${commands[$i]}"); done
-        hyperfine -N -i --style basic --runs 1 --prepare "cp $pristine $state" --export-json "$dir/round.json" \
+        # The copy is written out before each timed run, so that a command's
+        # fsync does not also pay for the copy's pages (ext4 orders them first).
+        hyperfine -N -i --style basic --runs 1 --prepare "sh -c 'cp $pristine $state && sync'" \
+          --export-json "$dir/round.json" \
           "${round_args[@]}" >>"$work/hyperfine.log" 2>&1
         if ((round >= 0)); then
           read_export "$dir/round.json" >>"$dir/times"

@@ -223,16 +223,18 @@ JsonResult<EnrollmentState> EnrollmentState::from_json(JsonSource& source) {
     auto name = source.next_member(key_end);
     if (!name) return std::unexpected(std::move(name.error()));
     if (!*name) break;
+    JsonValue value;
     if (**name == "status") {
       auto index = brackfern::read_tag_index(source, kStatusNames);
       if (!index) return std::unexpected(std::move(index.error()));
       status = *index;
-      whole.add(std::move(**name), JsonValue(kStatusNames[*index]));
-      continue;
+      value = JsonValue(kStatusNames[*index]);
+    } else {
+      auto read = source.value(brackfern::DuplicateMembers::Keep);
+      if (!read) return std::unexpected(std::move(read.error()));
+      value = std::move(*read);
     }
-    auto value = source.value(brackfern::DuplicateMembers::Keep);
-    if (!value) return std::unexpected(std::move(value.error()));
-    whole.as_object()->push_back(brackfern::JsonMember{std::move(**name), std::move(*value), key_end});
+    whole.as_object()->push_back(brackfern::JsonMember{std::move(**name), std::move(value), key_end});
   }
   const brackfern::JsonPos end = source.closed_at();
   whole.end = end;

@@ -158,14 +158,6 @@ struct AuditLogAccess {
   }
 };
 
-AuditLog AuditLog::from_entries(std::vector<brackfern::SignedAuditEvent> entries) {
-  AuditLog log;
-  log.values_ = std::move(entries);
-  log.entries_.resize(log.values_.size());
-  for (std::size_t i = 0; i < log.entries_.size(); ++i) log.entries_[i].value = static_cast<std::uint32_t>(i + 1);
-  return log;
-}
-
 void AuditLog::push_back(brackfern::SignedAuditEvent entry) {
   values_.push_back(std::move(entry));
   entries_.push_back(Entry{0, 0, static_cast<std::uint32_t>(values_.size())});

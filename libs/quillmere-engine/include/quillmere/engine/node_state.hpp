@@ -73,7 +73,6 @@ struct StateFileText {
 class AuditLog {
  public:
   AuditLog() = default;
-  [[nodiscard]] static AuditLog from_entries(std::vector<brackfern::SignedAuditEvent> entries);
 
   [[nodiscard]] std::size_t size() const { return entries_.size(); }
   [[nodiscard]] bool empty() const { return entries_.empty(); }

@@ -1,8 +1,10 @@
 // The node state file as the program reads and writes it: reader errors,
 // malformed seeds, permission bits, crash safety and the state lock.
 
+#include "bus_error_guard.hpp"
 #include "cli_harness.hpp"
 
+#include <quillmere/engine/file_io.hpp>
 #include <quillmere/engine/node_state.hpp>
 #include <quillmere/engine/state_lock.hpp>
 
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -258,6 +261,26 @@ TEST_F(StateFileCli, AnExistingLockFileThatCannotBeOpenedIsNotBypassed) {
   EXPECT_EQ(forced.status, 1);
   EXPECT_EQ(forced.err, "Error: \"cannot lock node state node-state.json: Is a directory (os error 21)\"\n");
   EXPECT_EQ(sandbox().read_file("node-state.json"), before);
+}
+
+// The state is read through a mapping of the file: a page that cannot be
+// read back (the file cut short by someone else, a failing disk) arrives as
+// SIGBUS, which must end the command as a failed read, not as a crash.
+TEST_F(StateFileCli, AStateCutShortWhileItIsReadEndsAsAFailedRead) {
+  ASSERT_EQ(run({"node", "init"}).status, 0);
+  const std::string path = sandbox().path("node-state.json");
+  sandbox().write_file("node-state.json", *sandbox().read_file("node-state.json") + std::string(3 * 4096, ' '));
+  const auto cut_short_while_mapped = [&path] {
+    auto text = quillmere::map_text_file(path);
+    if (!text || !text->is_mapped()) std::_Exit(3);
+    report_bus_errors_as_failed_reads_of("node-state.json");
+    if (::truncate(path.c_str(), 0) != 0) std::_Exit(4);
+    volatile char last = text->view().back();
+    (void)last;
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(cut_short_while_mapped(), ::testing::ExitedWithCode(1),
+              "^Error: \"reading node state at node-state.json: Input/output error \\(os error 5\\)\"\n$");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "state_session.hpp"
 
+#include "bus_error_guard.hpp"
+
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -55,12 +57,14 @@ std::expected<StateSession, CliError> open_state_for_update(const std::string& p
   }
   auto lock = lock_state_for_update(path, wait);
   if (!lock) return std::unexpected(std::move(lock.error()));
+  report_bus_errors_as_failed_reads_of(path);
   auto state = quillmere::load_state(path);
   if (!state) return std::unexpected(from_load_error(std::move(state.error())));
   return StateSession{path, std::move(*lock), std::move(*state)};
 }
 
 std::expected<quillmere::NodeState, CliError> load_state_read_only(const std::string& path) {
+  report_bus_errors_as_failed_reads_of(path);
   auto state = quillmere::load_state(path);
   if (!state) return std::unexpected(from_load_error(std::move(state.error())));
   return std::move(*state);

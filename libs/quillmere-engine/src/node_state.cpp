@@ -136,10 +136,7 @@ JsonValue NodeState::to_json() const {
 
 // ---- the audit log ----
 
-StateFileText::~StateFileText() {
-  const std::size_t end = std::min(secret_end, bytes.size());
-  if (secret_begin < end) OPENSSL_cleanse(bytes.data() + secret_begin, end - secret_begin);
-}
+StateFileText::~StateFileText() { text.wipe(secret_begin, secret_end); }
 
 // How the state file's reader fills a log with entries kept as text.
 struct AuditLogAccess {
@@ -154,7 +151,7 @@ struct AuditLogAccess {
     return log.values_[log.entries_[i].value - 1];
   }
   static std::string_view file_text(const AuditLog& log) {
-    return log.text_ ? std::string_view(log.text_->bytes) : std::string_view();
+    return log.text_ ? log.text_->bytes() : std::string_view();
   }
 };
 
@@ -174,7 +171,7 @@ void AuditLog::replace(std::size_t i, brackfern::SignedAuditEvent entry) {
 
 std::string_view AuditLog::stored_text(std::size_t i) const {
   if (entries_[i].value != 0) return {};
-  return std::string_view(text_->bytes).substr(entries_[i].offset, entries_[i].length);
+  return text_->bytes().substr(entries_[i].offset, entries_[i].length);
 }
 
 const brackfern::SignedAuditEvent& AuditLog::decode(std::size_t i,
@@ -389,17 +386,19 @@ std::vector<std::string_view> file_pieces(const NodeState& state, std::string& h
 
 }  // namespace
 
-brackfern::JsonResult<NodeState> read_state_text(std::string text) {
+brackfern::JsonResult<NodeState> read_state_text(FileText text) {
   auto file = std::make_shared<StateFileText>(std::move(text));
-  brackfern::TextSource source(file->bytes);
+  brackfern::TextSource source(file->bytes());
   auto state = read_state(source, file);
   if (!state) return state;
   if (auto end = source.finish(); !end) return std::unexpected(std::move(end.error()));
   return state;
 }
 
+brackfern::JsonResult<NodeState> read_state_text(std::string text) { return read_state_text(FileText(std::move(text))); }
+
 std::expected<NodeState, LoadStateError> load_state(const std::string& path) {
-  auto text = read_text_file(path);
+  auto text = map_text_file(path);
   if (!text) return std::unexpected(LoadStateError("reading node state at " + path + ": " + text.error().display()));
   auto state = read_state_text(std::move(*text));
   if (!state) return std::unexpected(LoadStateError(std::move(state.error())));

@@ -3,6 +3,7 @@
 #include <brackfern/contracts/debug_quote.hpp>
 #include <brackfern/contracts/utf8.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include <openssl/crypto.h>
+
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,29 +153,31 @@ std::string OsError::debug() const {
          " }";
 }
 
-std::expected<std::string, OsError> read_text_file(const std::string& path) {
+namespace {
+
+std::expected<int, OsError> open_for_reading(const std::string& path) {
   int fd = -1;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::unexpected(OsError::from_errno(errno));
-  const ReadDescriptor file(fd);
+  return fd;
+}
 
-  // Reads straight into the text, sized from the file's length when it has
-  // one; the read runs to end of file whatever the length said, so a file
-  // that changes size (or a device or pipe, length 0) still reads whole.
+// Reads what is left of `fd` straight into the text, sized from `size_hint`
+// (the file's length, or 0 when it has none); the read runs to end of file
+// whatever the length said, so a file that changes size (or a device or
+// pipe) still reads whole.
+std::expected<std::string, OsError> read_rest(int fd, std::size_t size_hint) {
   std::string bytes;
-  std::size_t capacity = 16384;
-  if (struct stat st{}; ::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    capacity = static_cast<std::size_t>(st.st_size) + 1;  // + 1: end of file is seen without growing
-  }
+  std::size_t capacity = size_hint > 0 ? size_hint + 1 : 16384;  // + 1: end of file is seen without growing
   // The buffer is grown without being filled first: only the bytes read are
   // kept, so clearing a file-sized buffer before reading into it is wasted work.
   std::size_t used = 0;
   int failure = 0;
   const auto read_into = [&](char* data, std::size_t size) {
     for (;;) {
-      const ssize_t got = ::read(file.get(), data + used, size - used);
+      const ssize_t got = ::read(fd, data + used, size - used);
       if (got < 0) {
         if (errno == EINTR) continue;
         failure = errno;  // a directory ends here with EISDIR
@@ -190,6 +196,64 @@ std::expected<std::string, OsError> read_text_file(const std::string& path) {
   }
   if (!brackfern::is_valid_utf8(bytes)) return std::unexpected(OsError::invalid_utf8());
   return bytes;
+}
+
+std::size_t regular_file_size(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
+  return static_cast<std::size_t>(st.st_size);
+}
+
+}  // namespace
+
+std::expected<std::string, OsError> read_text_file(const std::string& path) {
+  auto fd = open_for_reading(path);
+  if (!fd) return std::unexpected(std::move(fd.error()));
+  const ReadDescriptor file(*fd);
+  return read_rest(file.get(), regular_file_size(file.get()));
+}
+
+FileText::FileText(FileText&& other) noexcept
+    : owned_(std::move(other.owned_)),
+      mapped_(std::exchange(other.mapped_, nullptr)),
+      mapped_size_(std::exchange(other.mapped_size_, 0)) {}
+
+FileText& FileText::operator=(FileText&& other) noexcept {
+  if (this != &other) {
+    FileText old(std::move(*this));
+    owned_ = std::move(other.owned_);
+    mapped_ = std::exchange(other.mapped_, nullptr);
+    mapped_size_ = std::exchange(other.mapped_size_, 0);
+  }
+  return *this;
+}
+
+FileText::~FileText() {
+  if (mapped_ != nullptr) ::munmap(const_cast<char*>(mapped_), mapped_size_);
+}
+
+void FileText::wipe(std::size_t begin, std::size_t end) {
+  end = std::min(end, owned_.size());
+  if (mapped_ == nullptr && begin < end) OPENSSL_cleanse(owned_.data() + begin, end - begin);
+}
+
+std::expected<FileText, OsError> map_text_file(const std::string& path) {
+  auto fd = open_for_reading(path);
+  if (!fd) return std::unexpected(std::move(fd.error()));
+  const ReadDescriptor file(*fd);
+  const std::size_t size = regular_file_size(file.get());
+  // The mapping outlives the descriptor; closing it does not unmap.
+  void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.get(), 0) : MAP_FAILED;
+  if (mapped == MAP_FAILED) {
+    auto text = read_rest(file.get(), size);
+    if (!text) return std::unexpected(std::move(text.error()));
+    return FileText(std::move(*text));
+  }
+  FileText text;
+  text.mapped_ = static_cast<const char*>(mapped);
+  text.mapped_size_ = size;
+  if (!brackfern::is_valid_utf8(text.view())) return std::unexpected(OsError::invalid_utf8());
+  return text;
 }
 
 }  // namespace quillmere

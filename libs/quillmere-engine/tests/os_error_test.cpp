@@ -101,15 +101,29 @@ class ReadTextFile : public ::testing::Test {
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
+  // Reads `path` whole both ways; the mapped reader must give the same bytes
+  // or the same error as the reading one, whose result is returned.
+  static std::expected<std::string, OsError> read_both(const std::string& path) {
+    auto read = read_text_file(path);
+    auto mapped = map_text_file(path);
+    EXPECT_EQ(read.has_value(), mapped.has_value());
+    if (read && mapped) {
+      EXPECT_EQ(mapped->view(), *read);
+    } else if (!read && !mapped) {
+      EXPECT_EQ(mapped.error().debug(), read.error().debug());
+    }
+    return read;
+  }
   fs::path dir_;
 };
 
 TEST_F(ReadTextFile, ReadsTheWholeFileExactly) {
   std::string big(100000, 'x');
   big += "\n\xC3\xA9t\xC3\xA9 \xE2\x80\x94 \xF0\x9F\x98\x80";
-  const auto read = read_text_file(write("big.txt", big));
+  const auto read = read_both(write("big.txt", big));
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, big);
+  EXPECT_TRUE(map_text_file(write("big.txt", big))->is_mapped());
 }
 
 // A pipe has no length to size the buffer from: the text grows several
@@ -124,29 +138,36 @@ TEST_F(ReadTextFile, ReadsAPipeWithoutALengthWhole) {
   writer.join();
   ASSERT_TRUE(read.has_value()) << read.error().debug();
   EXPECT_EQ(*read, text);
+  // Nothing to map: the mapped reader reads it as a stream too.
+  std::thread second_writer([&] { std::ofstream(path, std::ios::binary) << text; });
+  const auto streamed = map_text_file(path);
+  second_writer.join();
+  ASSERT_TRUE(streamed.has_value()) << streamed.error().debug();
+  EXPECT_FALSE(streamed->is_mapped());
+  EXPECT_EQ(streamed->view(), text);
 }
 
 TEST_F(ReadTextFile, EmptyFileIsEmptyText) {
-  const auto read = read_text_file(write("empty", ""));
+  const auto read = read_both(write("empty", ""));
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(*read, "");
 }
 
 TEST_F(ReadTextFile, MissingFileIsNotFound) {
-  const auto read = read_text_file((dir_ / "absent.json").string());
+  const auto read = read_both((dir_ / "absent.json").string());
   ASSERT_FALSE(read.has_value());
   EXPECT_EQ(read.error().debug(), R"(Os { code: 2, kind: NotFound, message: "No such file or directory" })");
 }
 
 TEST_F(ReadTextFile, DirectoryIsIsADirectory) {
-  const auto read = read_text_file(dir_.string());
+  const auto read = read_both(dir_.string());
   ASSERT_FALSE(read.has_value());
   EXPECT_EQ(read.error().debug(), R"(Os { code: 21, kind: IsADirectory, message: "Is a directory" })");
 }
 
 TEST_F(ReadTextFile, PathThroughAFileIsNotADirectory) {
   const std::string file = write("plain", "x");
-  const auto read = read_text_file(file + "/inner");
+  const auto read = read_both(file + "/inner");
   ASSERT_FALSE(read.has_value());
   EXPECT_EQ(read.error().kind, "NotADirectory");
   EXPECT_EQ(read.error().code, ENOTDIR);
@@ -165,7 +186,7 @@ TEST_F(ReadTextFile, RefusesBytesThatAreNotUtf8) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto read = read_text_file(write("bad", c.bytes));
+    const auto read = read_both(write("bad", c.bytes));
     ASSERT_FALSE(read.has_value());
     EXPECT_EQ(read.error().debug(), R"(Error { kind: InvalidData, message: "stream did not contain valid UTF-8" })");
   }
@@ -174,7 +195,7 @@ TEST_F(ReadTextFile, RefusesBytesThatAreNotUtf8) {
 TEST_F(ReadTextFile, AcceptsTheEdgesOfUtf8) {
   const std::string bytes = std::string("\x00", 1) + "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80" +
                             "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
-  const auto read = read_text_file(write("edges", bytes));
+  const auto read = read_both(write("edges", bytes));
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(*read, bytes);
 }

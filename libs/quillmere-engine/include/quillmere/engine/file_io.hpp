@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quillmere {
 
@@ -32,6 +33,46 @@ struct OsError {
 
 // Reads a whole file; its bytes must be valid UTF-8.
 [[nodiscard]] std::expected<std::string, OsError> read_text_file(const std::string& path);
+
+// A whole file's text as it was when read. A regular file is mapped
+// read-only straight from the system's file cache: nothing is copied, and
+// under memory pressure the system may drop the pages and read them again
+// later, where a copy would have to stay resident (or in swap) however large
+// the file. Anything else (an empty file, a pipe, a device, a file the system
+// will not map) is read into memory as read_text_file does.
+//
+// While a mapping is held, a page the system cannot read back (an I/O error,
+// or the file cut short by someone else) is not an error value but a SIGBUS
+// when the page is touched; the program turns that into its error line.
+class FileText {
+ public:
+  FileText() = default;
+  explicit FileText(std::string text) : owned_(std::move(text)) {}
+  FileText(FileText&& other) noexcept;
+  FileText& operator=(FileText&& other) noexcept;
+  FileText(const FileText&) = delete;
+  FileText& operator=(const FileText&) = delete;
+  ~FileText();
+
+  [[nodiscard]] std::string_view view() const {
+    return mapped_ != nullptr ? std::string_view(mapped_, mapped_size_) : std::string_view(owned_);
+  }
+  [[nodiscard]] bool is_mapped() const { return mapped_ != nullptr; }
+  // Overwrites bytes [begin, end) of a text read into memory, so that a
+  // secret in it does not outlive it there. A mapping shows the file itself,
+  // which holds the secret anyway; it is left as it is.
+  void wipe(std::size_t begin, std::size_t end);
+
+ private:
+  friend std::expected<FileText, OsError> map_text_file(const std::string& path);
+  std::string owned_;
+  const char* mapped_ = nullptr;
+  std::size_t mapped_size_ = 0;
+};
+
+// Reads a whole file as a FileText; its bytes must be valid UTF-8. The errors
+// are read_text_file's.
+[[nodiscard]] std::expected<FileText, OsError> map_text_file(const std::string& path);
 
 enum class FileSecrecy {
   Public,  // a new file gets 0666 less the umask

@@ -56,10 +56,11 @@ struct NodeIdentity {
 // refers to its log entries. The part that holds the seed (all of it unless
 // the reader narrowed it down to the identity member) is wiped when released.
 struct StateFileText {
-  std::string bytes;
+  FileText text;
   std::size_t secret_begin = 0;
   std::size_t secret_end = std::string::npos;
-  explicit StateFileText(std::string text) : bytes(std::move(text)) {}
+  explicit StateFileText(FileText file) : text(std::move(file)) {}
+  [[nodiscard]] std::string_view bytes() const { return text.view(); }
   StateFileText(const StateFileText&) = delete;
   StateFileText& operator=(const StateFileText&) = delete;
   ~StateFileText();
@@ -188,6 +189,8 @@ using LoadStateError = std::variant<std::string, brackfern::JsonError>;
 [[nodiscard]] std::expected<NodeState, LoadStateError> load_state(const std::string& path);
 
 // Parses the text of a state file (what load_state does after reading it).
+// The state keeps the text for its log entries.
+[[nodiscard]] brackfern::JsonResult<NodeState> read_state_text(FileText text);
 [[nodiscard]] brackfern::JsonResult<NodeState> read_state_text(std::string text);
 
 // The file form of the state: indented JSON, two spaces per level, no newline

@@ -9,8 +9,9 @@
 # in the same hyperfine call, so their ratio is free of the drift of a shared
 # machine. The floors are measured in the same run too:
 #   - changing commands, `node status` and `audit show`: `rewrite_floor` on the
-#     same file (read it whole, write a temporary, fsync, rename, fsync the
-#     directory), timed in the same hyperfine call as the command;
+#     same file (map it and bring it in whole, as the program reads it; write
+#     a temporary, fsync, rename, fsync the directory), timed in the same
+#     hyperfine call as the command;
 #   - `audit verify`: the number of events times one Ed25519 verification as
 #     `openssl speed ed25519` measures it just before and just after.
 # States: a fresh node's (node init, enroll offer, enroll approve --yes), one

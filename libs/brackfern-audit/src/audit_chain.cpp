@@ -245,7 +245,7 @@ std::expected<void, CoreError> ChainVerifier::check_signed(std::string_view byte
                                                            const std::optional<ContentHash>& previous_event_hash,
                                                            std::uint64_t sequence) {
   // The same bytes are verified and then hashed for the next entry's link.
-  if (auto verified = key_.verify(bytes, signature); !verified) {
+  if (auto verified = signatures_.verify(bytes, signature); !verified) {
     return std::unexpected(std::move(verified.error()));
   }
   // ContentHash equality covers both the algorithm and all 32 digest bytes;

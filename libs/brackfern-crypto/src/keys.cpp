@@ -167,17 +167,29 @@ std::expected<VerifyingKey, CoreError> VerifyingKey::from_bytes(std::span<const 
   return VerifyingKey(copy, std::make_shared<Handle>(Handle{std::move(pkey), std::move(prepared)}));
 }
 
+namespace {
+
+// Makes `ctx` a fresh copy of a key's prepared context, creating it if absent.
+bool load_prepared(MdCtxPtr& ctx, const EVP_MD_CTX* prepared) {
+  if (!ctx) ctx.reset(EVP_MD_CTX_new());
+  return ctx && EVP_MD_CTX_copy_ex(ctx.get(), prepared) == 1;
+}
+
+bool digest_verify(EVP_MD_CTX* ctx, std::span<const std::uint8_t> message, const Signature& signature) {
+  const auto& sig = signature.bytes();
+  return EVP_DigestVerify(ctx, sig.data(), sig.size(), message.data(), message.size()) == 1;
+}
+
+std::span<const std::uint8_t> as_bytes(std::string_view text) {
+  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace
+
 std::expected<void, CoreError> VerifyingKey::verify(std::span<const std::uint8_t> message,
                                                     const Signature& signature) const {
-  MdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx) return std::unexpected(CoreError::signature_invalid());
-  if (EVP_MD_CTX_copy_ex(ctx.get(), handle_->prepared.get()) != 1) {
-    ERR_clear_error();
-    return std::unexpected(CoreError::signature_invalid());
-  }
-  const auto& sig = signature.bytes();
-  const int result = EVP_DigestVerify(ctx.get(), sig.data(), sig.size(), message.data(), message.size());
-  if (result != 1) {
+  MdCtxPtr ctx;
+  if (!load_prepared(ctx, handle_->prepared.get()) || !digest_verify(ctx.get(), message, signature)) {
     ERR_clear_error();
     return std::unexpected(CoreError::signature_invalid());
   }
@@ -185,7 +197,40 @@ std::expected<void, CoreError> VerifyingKey::verify(std::span<const std::uint8_t
 }
 
 std::expected<void, CoreError> VerifyingKey::verify(std::string_view message, const Signature& signature) const {
-  return verify(std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()), signature);
+  return verify(as_bytes(message), signature);
+}
+
+// ---------------------------------------------------------------------------
+// SignatureVerifier
+
+struct SignatureVerifier::Context {
+  MdCtxPtr ctx;  // null until a copy of the prepared context could be made
+};
+
+SignatureVerifier::SignatureVerifier(const VerifyingKey& key)
+    : handle_(key.handle_), context_(std::make_unique<Context>()) {
+  if (!load_prepared(context_->ctx, handle_->prepared.get())) {
+    context_->ctx.reset();
+    ERR_clear_error();
+  }
+}
+
+SignatureVerifier::SignatureVerifier(SignatureVerifier&&) noexcept = default;
+SignatureVerifier& SignatureVerifier::operator=(SignatureVerifier&&) noexcept = default;
+SignatureVerifier::~SignatureVerifier() = default;
+
+std::expected<void, CoreError> SignatureVerifier::verify(std::string_view message, const Signature& signature) {
+  // Ed25519 keeps nothing in the context from one message to the next, so
+  // the context is reused as it stands. A refusal is only believed from a
+  // fresh copy of the prepared context, as verify() would make, so that the
+  // verdict never rests on what an earlier call may have left behind.
+  MdCtxPtr& ctx = context_->ctx;
+  if (ctx && digest_verify(ctx.get(), as_bytes(message), signature)) return {};
+  const bool verified =
+      load_prepared(ctx, handle_->prepared.get()) && digest_verify(ctx.get(), as_bytes(message), signature);
+  ERR_clear_error();
+  if (!verified) return std::unexpected(CoreError::signature_invalid());
+  return {};
 }
 
 // ---------------------------------------------------------------------------

@@ -63,7 +63,7 @@ class AuditChain {
 // walked: check(entry) for each entry in order; the first failure ends the walk.
 class ChainVerifier {
  public:
-  explicit ChainVerifier(const VerifyingKey& key) : key_(key) {}
+  explicit ChainVerifier(const VerifyingKey& key) : signatures_(key) {}
   [[nodiscard]] std::expected<void, CoreError> check(const SignedAuditEvent& entry);
   // check() for an entry given as its event's signed bytes (what
   // audit_event_bytes gives), its signature, link and sequence.
@@ -72,7 +72,7 @@ class ChainVerifier {
                                                             std::uint64_t sequence);
 
  private:
-  const VerifyingKey& key_;
+  SignatureVerifier signatures_;  // one verification context for the whole log
   std::optional<ContentHash> previous_;
   std::uint64_t expected_sequence_ = 0;
   std::string bytes_;  // reused for every entry

@@ -41,11 +41,32 @@ class VerifyingKey {
   friend bool operator==(const VerifyingKey& a, const VerifyingKey& b) { return a.bytes_ == b.bytes_; }
 
  private:
+  friend class SignatureVerifier;
   struct Handle;
   explicit VerifyingKey(const std::array<std::uint8_t, 32>& bytes, std::shared_ptr<Handle> handle)
       : bytes_(bytes), handle_(std::move(handle)) {}
   std::array<std::uint8_t, 32> bytes_;
   std::shared_ptr<Handle> handle_;  // the loaded OpenSSL key, shared by copies
+};
+
+// VerifyingKey::verify for many messages under one key, as a long log needs:
+// the verification context is set up once and kept, where verify() sets one
+// up per call. Holds the key's loaded form, so it may outlive the key. Not for
+// use from two threads at once.
+class SignatureVerifier {
+ public:
+  explicit SignatureVerifier(const VerifyingKey& key);
+  SignatureVerifier(SignatureVerifier&&) noexcept;
+  SignatureVerifier& operator=(SignatureVerifier&&) noexcept;
+  ~SignatureVerifier();
+
+  // The same verdict as VerifyingKey::verify for the same message and signature.
+  [[nodiscard]] std::expected<void, CoreError> verify(std::string_view message, const Signature& signature);
+
+ private:
+  struct Context;
+  std::shared_ptr<VerifyingKey::Handle> handle_;
+  std::unique_ptr<Context> context_;  // absent when it could not be set up
 };
 
 // An Ed25519 secret key defined by its 32-byte seed. Move-only; the seed and

@@ -3,7 +3,7 @@
 //
 //   state_phases <state.json> [runs]
 //
-// read (file to text, UTF-8 check), read_state_text (text to NodeState in one
+// map (file to text, UTF-8 check), the UTF-8 check alone, read_state_text (text to NodeState in one
 // pass, log entries kept as spans of the text), state_file_text (the file
 // text as save writes it, checked to be the bytes read), save (the pieces
 // written atomically to a sibling file), show (text of every event, as
@@ -14,6 +14,7 @@
 #include <quillmere/engine/node_state.hpp>
 
 #include <brackfern/audit/audit_chain.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -52,10 +53,14 @@ int main(int argc, char** argv) {
   std::size_t sink = 0;
   for (int run = 0; run < runs; ++run) {
     auto t = Clock::now();
-    auto text = quillmere::read_text_file(path);
-    note("1 read", seconds_since(t));
+    auto text = quillmere::map_text_file(path);
+    note("1 map", seconds_since(t));
     if (!text) return 1;
-    const std::size_t size = text->size();
+    const std::size_t size = text->view().size();
+
+    t = Clock::now();
+    sink += brackfern::is_valid_utf8(text->view()) ? 1 : 0;
+    note("1a UTF-8 check again", seconds_since(t));
 
     t = Clock::now();
     auto state = quillmere::read_state_text(std::move(*text));

@@ -84,6 +84,24 @@ bool all_lower_hex(const char* text, std::size_t n) {
   return word_is_lower_hex(load8(text + n - 8));
 }
 
+constexpr std::uint64_t kOneInEachByte = 0x0101010101010101u;
+constexpr std::uint64_t kTopBits = kOneInEachByte * 0x80;
+
+// Whether some byte of `word` is below `bound` (at most 0x80): subtracting
+// `bound` from every byte borrows into a byte's top bit only where that byte
+// was smaller, or where a lower byte already was, so the answer for the
+// word as a whole is exact.
+constexpr bool some_byte_below(std::uint64_t word, std::uint8_t bound) {
+  return ((word - kOneInEachByte * bound) & ~word & kTopBits) != 0;
+}
+
+// Whether some byte of a string's text in `word` is a quote, a backslash or
+// a control character: the bytes that end a run of plain text.
+constexpr bool ends_plain_run(std::uint64_t word) {
+  return some_byte_below(word, 0x20) || some_byte_below(word ^ (kOneInEachByte * '"'), 1) ||
+         some_byte_below(word ^ (kOneInEachByte * '\\'), 1);
+}
+
 // Compares the short literals of the written form with word loads rather
 // than a library call per literal.
 [[gnu::always_inline]] inline bool same_bytes(const char* a, const char* b, std::size_t n) {
@@ -301,6 +319,14 @@ class WrittenForm {
     const char* start = p_;
     bool non_ascii = false;
     for (;;) {
+      // Eight bytes at a time while none of them ends the plain run; the
+      // byte loop below then finds exactly where it ends.
+      while (end_ - p_ >= 8) {
+        const std::uint64_t word = load8(p_);
+        if (ends_plain_run(word)) break;
+        non_ascii |= (word & kTopBits) != 0;
+        p_ += 8;
+      }
       while (p_ != end_) {
         const auto c = static_cast<unsigned char>(*p_);
         if (c == '"' || c == '\\' || c < 0x20) break;

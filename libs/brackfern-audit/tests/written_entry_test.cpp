@@ -130,11 +130,23 @@ TEST(WrittenEntry, TheCheckRefusesWhatTheDecodingReaderRefuses) {
       damaged[i] = static_cast<char>(damaged[i] ^ flip);
       variants.push_back(std::move(damaged));
     }
+    // The bytes that end a run of plain text, at every place (in and out of
+    // the eight-byte words strings are scanned in).
+    for (const char end_of_run : {'"', '\\', '\n'}) {
+      std::string damaged = text;
+      damaged[i] = end_of_run;
+      variants.push_back(std::move(damaged));
+    }
     variants.push_back(text.substr(0, i));
   }
   for (const std::string& variant : variants) {
     std::optional<SignedAuditEvent> read;
-    ASSERT_EQ(check_written_entry(variant, 2), read_written_entry(variant, 2, read)) << variant;
+    const std::size_t accepted = read_written_entry(variant, 2, read);
+    ASSERT_EQ(check_written_entry(variant, 2), accepted) << variant;
+    // Whatever is accepted is exactly what the writer makes of what was read.
+    if (accepted != 0) {
+      EXPECT_EQ(written(*read), variant.substr(0, accepted)) << variant;
+    }
   }
 }
 

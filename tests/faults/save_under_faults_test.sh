@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the commands that write files with open, read, write(v), fsync,
-# rename, close and unlink failing at random (libfiu's POSIX preload, through
+# rename, close, unlink and mmap failing at random (libfiu's POSIX preload, through
 # fiu-run -x), and checks after every run that:
 #   - the command ended with status 0 or 1, never by a signal or an abort;
 #   - a failure printed exactly one line on standard error, "Error: ...",
@@ -102,7 +102,7 @@ must enroll approve --yes
 must dev-cp keygen --control-plane-id spare --out spare.json
 
 faults=(posix/io/oc/open posix/io/rw/read posix/io/sync/fsync posix/io/dir/rename posix/io/oc/close
-  posix/io/dir/unlink)
+  posix/io/dir/unlink posix/mm/mmap)
 write_faults=(posix/io/rw/write posix/io/rw/writev)
 probabilities=(0.005 0.02 0.05 0.1 0.2)
 

@@ -6,7 +6,10 @@
 // program's save makes, and nothing else: no parsing, no signing, no second
 // copy.
 //
-//   rewrite_floor <file>
+//   rewrite_floor [--read] <file>
+//
+// --read reads the file into a buffer sized from fstat instead, as the
+// program read it before it mapped the file: a floor with one more copy.
 //
 // The file's bytes are unchanged afterwards, so it can run again at once.
 
@@ -59,20 +62,35 @@ std::string base_name_of(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: rewrite_floor <file>\n");
+  const bool read_copy = argc == 3 && std::string_view(argv[1]) == "--read";
+  if (argc != 2 && !read_copy) {
+    std::fprintf(stderr, "usage: rewrite_floor [--read] <file>\n");
     return 2;
   }
-  const std::string path = argv[1];
+  const std::string path = argv[argc - 1];
 
   Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return fail("opening", path);
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) return fail("reading the size of", path);
   const auto size = static_cast<std::size_t>(st.st_size);
-  void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, in.get(), 0) : MAP_FAILED;
-  if (size > 0 && mapped == MAP_FAILED) return fail("mapping", path);
-  const std::string_view bytes(size > 0 ? static_cast<const char*>(mapped) : "", size);
+  std::string copy;
+  if (read_copy) {
+    copy.resize_and_overwrite(size, [&in](char* data, std::size_t capacity) {
+      std::size_t have = 0;
+      while (have < capacity) {
+        const ssize_t got = ::read(in.get(), data + have, capacity - have);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        have += static_cast<std::size_t>(got);
+      }
+      return have;
+    });
+  }
+  void* mapped = size > 0 && !read_copy ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, in.get(), 0) : MAP_FAILED;
+  if (size > 0 && !read_copy && mapped == MAP_FAILED) return fail("mapping", path);
+  const std::string_view bytes = read_copy ? std::string_view(copy)
+                                           : std::string_view(size > 0 ? static_cast<const char*>(mapped) : "", size);
   // Every page is brought in before the write, as the program reads the
   // whole text before it writes.
   volatile unsigned char seen = 0;

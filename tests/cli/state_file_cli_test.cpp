@@ -281,6 +281,13 @@ TEST_F(StateFileCli, AStateCutShortWhileItIsReadEndsAsAFailedRead) {
   };
   EXPECT_EXIT(cut_short_while_mapped(), ::testing::ExitedWithCode(1),
               "^Error: \"reading node state at node-state.json: Input/output error \\(os error 5\\)\"\n$");
+  // A bus error sent by someone else is not a failed read: it keeps its default action.
+  const auto sent = [] {
+    report_bus_errors_as_failed_reads_of("node-state.json");
+    ::raise(SIGBUS);
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(sent(), ::testing::KilledBySignal(SIGBUS), "^$");
 }
 
 }  // namespace

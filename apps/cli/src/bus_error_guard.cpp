@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <memory>
 
 #include <unistd.h>
@@ -23,11 +22,13 @@ std::unique_ptr<std::string>& bus_error_line() {
 }
 
 void on_bus_error(int signal_number, siginfo_t* info, void* /*context*/) {
-  // BUS_ADRERR is what touching a mapped page with nothing behind it gives;
-  // anything else is left to the default action, which the fault repeats into.
+  // BUS_ADRERR is what touching a mapped page with nothing behind it gives.
+  // Anything else (another fault, or the signal sent by someone) gets the
+  // default action: raised again, it is delivered once the handler returns.
   const std::string* line = bus_error_line().get();
   if (info == nullptr || info->si_code != BUS_ADRERR || line == nullptr) {
     ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
     return;
   }
   std::size_t written = 0;

@@ -75,22 +75,28 @@ int main(int argc, char** argv) {
   if (::fstat(in.get(), &st) != 0) return fail("reading the size of", path);
   const auto size = static_cast<std::size_t>(st.st_size);
   std::string copy;
+  std::string_view bytes;
   if (read_copy) {
-    copy.resize_and_overwrite(size, [&in](char* data, std::size_t capacity) {
+    int failure = 0;
+    copy.resize_and_overwrite(size, [&in, &failure](char* data, std::size_t capacity) {
       std::size_t have = 0;
       while (have < capacity) {
         const ssize_t got = ::read(in.get(), data + have, capacity - have);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) failure = errno;
         if (got <= 0) break;
         have += static_cast<std::size_t>(got);
       }
       return have;
     });
+    errno = failure;
+    if (failure != 0) return fail("reading", path);
+    bytes = copy;
+  } else if (size > 0) {
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, in.get(), 0);
+    if (mapped == MAP_FAILED) return fail("mapping", path);
+    bytes = std::string_view(static_cast<const char*>(mapped), size);
   }
-  void* mapped = size > 0 && !read_copy ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, in.get(), 0) : MAP_FAILED;
-  if (size > 0 && !read_copy && mapped == MAP_FAILED) return fail("mapping", path);
-  const std::string_view bytes = read_copy ? std::string_view(copy)
-                                           : std::string_view(size > 0 ? static_cast<const char*>(mapped) : "", size);
   // Every page is brought in before the write, as the program reads the
   // whole text before it writes.
   volatile unsigned char seen = 0;

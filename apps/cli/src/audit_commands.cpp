@@ -4,7 +4,9 @@
 
 #include <quillmere/engine/node_state.hpp>
 
+#include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -14,11 +16,18 @@ namespace zidazavavide {
 namespace {
 
 // "#" and the sequence in decimal, zero-padded to at least three digits.
-std::string sequence_label(std::uint64_t sequence) {
-  std::string digits = std::to_string(sequence);
-  if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-  return "#" + digits;
+void append_sequence_label(std::string& out, std::uint64_t sequence) {
+  char digits[20];
+  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), sequence);
+  const auto count = static_cast<std::size_t>(end - digits);
+  out += '#';
+  if (count < 3) out.append(3 - count, '0');
+  out.append(digits, count);
 }
+
+// Lines are handed to the stream in runs of about this size: one call per
+// run rather than per line.
+constexpr std::size_t kListingRun = 64 * 1024;
 
 }  // namespace
 
@@ -26,15 +35,20 @@ std::string sequence_label(std::uint64_t sequence) {
 CommandResult run_audit_show(const AuditShow& command, Console& console) {
   auto state = load_state_read_only(command.state);
   if (!state) return std::unexpected(std::move(state.error()));
-  std::string line;
+  std::string lines;
+  lines.reserve(kListingRun + 4096);
   state->audit_log.for_each_event_text([&](std::uint64_t sequence, std::string_view text) {
-    line = sequence_label(sequence);
-    line += ' ';
-    line += text;
-    line += '\n';
-    console.out << line;
+    append_sequence_label(lines, sequence);
+    lines += ' ';
+    lines += text;
+    lines += '\n';
+    if (lines.size() >= kListingRun) {
+      console.out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+      lines.clear();
+    }
     return true;
   });
+  console.out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
   console.out.flush();
   return {};
 }

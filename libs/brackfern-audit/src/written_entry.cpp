@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -87,19 +88,48 @@ bool all_lower_hex(const char* text, std::size_t n) {
 constexpr std::uint64_t kOneInEachByte = 0x0101010101010101u;
 constexpr std::uint64_t kTopBits = kOneInEachByte * 0x80;
 
-// Whether some byte of `word` is below `bound` (at most 0x80): subtracting
-// `bound` from every byte borrows into a byte's top bit only where that byte
-// was smaller, or where a lower byte already was, so the answer for the
-// word as a whole is exact.
-constexpr bool some_byte_below(std::uint64_t word, std::uint8_t bound) {
-  return ((word - kOneInEachByte * bound) & ~word & kTopBits) != 0;
+// The top bit of every byte of `word` below `bound` (at most 0x80), exact
+// up to and including the lowest such byte: subtracting `bound` from every
+// byte borrows into a byte's top bit where that byte was smaller, or where
+// a lower byte already was, so only bits above the first true one can be
+// false.
+constexpr std::uint64_t bytes_below(std::uint64_t word, std::uint8_t bound) {
+  return (word - kOneInEachByte * bound) & ~word & kTopBits;
 }
 
-// Whether some byte of a string's text in `word` is a quote, a backslash or
-// a control character: the bytes that end a run of plain text.
-constexpr bool ends_plain_run(std::uint64_t word) {
-  return some_byte_below(word, 0x20) || some_byte_below(word ^ (kOneInEachByte * '"'), 1) ||
-         some_byte_below(word ^ (kOneInEachByte * '\\'), 1);
+// The bytes of a string's text in `word` that are a quote, a backslash or a
+// control character, the bytes that end a run of plain text, marked as
+// bytes_below marks them.
+constexpr std::uint64_t plain_run_ends(std::uint64_t word) {
+  return bytes_below(word, 0x20) | bytes_below(word ^ (kOneInEachByte * '"'), 1) |
+         bytes_below(word ^ (kOneInEachByte * '\\'), 1);
+}
+
+// The first byte from `p` on that ends a run of plain text, or `end`; sets
+// `non_ascii` when a byte passed over is beyond ASCII. Eight bytes at a
+// time, the lowest marked byte of a word telling where the run ends.
+inline const char* end_of_plain_run(const char* p, const char* end, bool& non_ascii) {
+  while (end - p >= 8) {
+    const std::uint64_t word = load8(p);
+    const std::uint64_t ends = plain_run_ends(word);
+    if constexpr (std::endian::native == std::endian::little) {
+      if (ends != 0) {
+        // The bits below the lowest mark cover exactly the bytes before it.
+        non_ascii |= (word & kTopBits & ((ends & -ends) - 1)) != 0;
+        return p + std::countr_zero(ends) / 8;
+      }
+    } else if (ends != 0) {
+      break;
+    }
+    non_ascii |= (word & kTopBits) != 0;
+    p += 8;
+  }
+  for (; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\' || c < 0x20) break;
+    non_ascii |= c >= 0x80;
+  }
+  return p;
 }
 
 // Compares the short literals of the written form with word loads rather
@@ -287,11 +317,9 @@ class WrittenForm {
   [[gnu::always_inline]] inline bool plain_string(std::string_view& out) {
     if (p_ == end_ || *p_ != '"') return false;
     const char* const start = ++p_;
-    while (p_ != end_ && *p_ != '"') {
-      if (*p_ == '\\' || static_cast<unsigned char>(*p_) < 0x20) return false;
-      ++p_;
-    }
-    if (p_ == end_) return false;
+    bool non_ascii = false;
+    p_ = end_of_plain_run(p_, end_, non_ascii);
+    if (p_ == end_ || *p_ != '"') return false;
     out = std::string_view(start, static_cast<std::size_t>(p_ - start));
     ++p_;
     return true;
@@ -319,20 +347,7 @@ class WrittenForm {
     const char* start = p_;
     bool non_ascii = false;
     for (;;) {
-      // Eight bytes at a time while none of them ends the plain run; the
-      // byte loop below then finds exactly where it ends.
-      while (end_ - p_ >= 8) {
-        const std::uint64_t word = load8(p_);
-        if (ends_plain_run(word)) break;
-        non_ascii |= (word & kTopBits) != 0;
-        p_ += 8;
-      }
-      while (p_ != end_) {
-        const auto c = static_cast<unsigned char>(*p_);
-        if (c == '"' || c == '\\' || c < 0x20) break;
-        non_ascii |= c >= 0x80;
-        ++p_;
-      }
+      p_ = end_of_plain_run(p_, end_, non_ascii);
       if (p_ == end_ || *p_ != (*p_ == '"' ? '"' : '\\')) return false;
       if constexpr (kDecode) out->append(start, p_);
       if (*p_ == '"') {
@@ -841,30 +856,61 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
 }
 
 std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth, std::string& out) {
+  // The event's members come in the writer's order, each on a line of its
+  // own at the event's indentation; the lines of a nested object stand
+  // deeper and its closing brace at that same indentation. occurred_at is
+  // the last member the text shows, and never the event's last, so every
+  // value read here is followed by a comma and a line break, and the
+  // signature's 128 digits lie beyond: no look-ahead below leaves the entry.
   const EntryParts at = entry_parts(entry, depth);
-  WrittenContainer event(at.event, entry.data() + entry.size(), depth + 1);
+  const std::size_t indent = 2 * (depth + 2);
+  const char* p = at.event + 1;  // the line break before a member
+  const char* const end = entry.data() + entry.size();
+  const auto member = [&](std::string_view name) {
+    const char* const q = p + 1 + indent;
+    if (q[0] != '"' || !same_bytes(q + 1, name.data(), name.size()) || q[1 + name.size()] != '"') return false;
+    p = q + name.size() + 4;  // past `": `
+    return true;
+  };
+  constexpr std::size_t kQuotedUuid = 38;
+  const auto skip_uuid = [&] { p += kQuotedUuid + 1; };
+  const auto skip_object = [&] {
+    const char* line = p + 1;
+    while (line[1 + indent] == ' ')
+      line = static_cast<const char*>(std::memchr(line + 1, '\n', static_cast<std::size_t>(end - line - 1)));
+    p = line + 1 + indent + 2;  // past `},`
+  };
+  // A string's text, or nothing when it holds an escape. In a checked
+  // string every control character is escaped, so the first byte that ends
+  // the plain run is its closing quote exactly when there is no escape.
+  const auto text = [&](std::string_view& value) {
+    bool non_ascii = false;
+    const char* const close = end_of_plain_run(p + 1, end, non_ascii);
+    if (*close != '"') return false;
+    value = std::string_view(p + 1, static_cast<std::size_t>(close - p - 1));
+    p = close + 2;  // past `",`
+    return true;
+  };
   EventTextParts parts;
-  bool plain = true;
-  NamedValue field;
-  // occurred_at is the last member the text shows.
-  while (parts.occurred_at.empty() && event.next(field.name, field.value)) {
-    const std::string_view text = unquoted(field.value);
-    if (field.name == "occurred_at") {
-      parts.occurred_at = text;
-    } else if (field.name == "product_id") {
-      parts.product_id = text;
-    } else if (field.name == "action") {
-      plain = plain && text.find('\\') == std::string_view::npos;
-      parts.action = text;
-    } else if (field.name == "category") {
-      plain = plain && read_enum(text, parts.category);
-    } else if (field.name == "result") {
-      plain = plain && read_enum(text, parts.result);
-    } else if (field.name == "severity") {
-      plain = plain && read_enum(text, parts.severity);
-    }
+  std::string_view result;
+  std::string_view severity;
+  std::string_view category;
+  if (!member("event_id"sv)) return std::nullopt;
+  skip_uuid();
+  if (member("tenant_id"sv)) skip_uuid();
+  if (member("workspace_id"sv)) skip_uuid();
+  if (!member("product_id"sv) || !text(parts.product_id)) return std::nullopt;
+  if (member("source_node_id"sv)) skip_uuid();
+  if (!member("actor"sv)) return std::nullopt;
+  skip_object();
+  if (!member("target"sv)) return std::nullopt;
+  skip_object();
+  if (!member("action"sv) || !text(parts.action) || !member("result"sv) || !text(result) || !member("severity"sv) ||
+      !text(severity) || !member("category"sv) || !text(category) || !member("occurred_at"sv) ||
+      !text(parts.occurred_at) || !read_enum(result, parts.result) || !read_enum(severity, parts.severity) ||
+      !read_enum(category, parts.category)) {
+    return std::nullopt;
   }
-  if (!plain || parts.occurred_at.empty()) return std::nullopt;
   append_event_text(out, parts);
   return checked_u64(at.sequence);
 }

@@ -55,9 +55,18 @@ SignedAuditEvent signed_entry(AuditEvent event, std::uint64_t sequence) {
 TEST(WrittenEntry, ChecksListsAndSignsAsTheDecodingReaderDoes) {
   AuditEvent escaped_action = plain_event();
   escaped_action.action = "node.\"quoted\"";
+  // Free text that spells, escaped, the lines the listing looks for.
+  AuditEvent decoy = plain_event();
+  decoy.workspace_id = WorkspaceId::create();
+  decoy.actor.actor_id = "\",\n        \"action\": \"forged\",\n      },";
+  decoy.target.target_id = "\n      }";
+  AuditEvent sparse = plain_event();
+  sparse.tenant_id = TenantId::create();
+  sparse.source_node_id = NodeId::create();
   const std::vector<SignedAuditEvent> entries = {signed_entry(plain_event(), 1), signed_entry(rich_event("ascii"), 42),
                                                  signed_entry(rich_event("e\xcc\x81 \xe2\x98\x83"), 43),
-                                                 signed_entry(escaped_action, 18'446'744'073'709'551'615u)};
+                                                 signed_entry(escaped_action, 18'446'744'073'709'551'615u),
+                                                 signed_entry(decoy, 7), signed_entry(sparse, 8)};
   for (const SignedAuditEvent& entry : entries) {
     const std::string text = written(entry);
     SCOPED_TRACE(text);

@@ -3,6 +3,7 @@
 #include <brackfern/audit/audit_chain.hpp>
 #include <brackfern/audit/written_entry.hpp>
 #include <brackfern/contracts/hex.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
 #include <openssl/crypto.h>
 
@@ -136,7 +137,9 @@ JsonValue NodeState::to_json() const {
 
 // ---- the audit log ----
 
-StateFileText::~StateFileText() { text.wipe(secret_begin, secret_end); }
+StateFileText::~StateFileText() {
+  text.wipe(secret_begin, secret_end);
+}
 
 // How the state file's reader fills a log with entries kept as text.
 struct AuditLogAccess {
@@ -150,9 +153,7 @@ struct AuditLogAccess {
   static const brackfern::SignedAuditEvent& value(const AuditLog& log, std::size_t i) {
     return log.values_[log.entries_[i].value - 1];
   }
-  static std::string_view file_text(const AuditLog& log) {
-    return log.text_ ? log.text_->bytes() : std::string_view();
-  }
+  static std::string_view file_text(const AuditLog& log) { return log.text_ ? log.text_->bytes() : std::string_view(); }
 };
 
 void AuditLog::push_back(brackfern::SignedAuditEvent entry) {
@@ -386,8 +387,9 @@ std::vector<std::string_view> file_pieces(const NodeState& state, std::string& h
 
 }  // namespace
 
-brackfern::JsonResult<NodeState> read_state_text(FileText text) {
-  auto file = std::make_shared<StateFileText>(std::move(text));
+namespace {
+
+brackfern::JsonResult<NodeState> read_state_file(const std::shared_ptr<StateFileText>& file) {
   brackfern::TextSource source(file->bytes());
   auto state = read_state(source, file);
   if (!state) return state;
@@ -395,13 +397,33 @@ brackfern::JsonResult<NodeState> read_state_text(FileText text) {
   return state;
 }
 
-brackfern::JsonResult<NodeState> read_state_text(std::string text) { return read_state_text(FileText(std::move(text))); }
+}  // namespace
+
+brackfern::JsonResult<NodeState> read_state_text(FileText text) {
+  return read_state_file(std::make_shared<StateFileText>(std::move(text)));
+}
+
+brackfern::JsonResult<NodeState> read_state_text(std::string text) {
+  return read_state_text(FileText(std::move(text)));
+}
 
 std::expected<NodeState, LoadStateError> load_state(const std::string& path) {
-  auto text = map_text_file(path);
-  if (!text) return std::unexpected(LoadStateError("reading node state at " + path + ": " + text.error().display()));
-  auto state = read_state_text(std::move(*text));
-  if (!state) return std::unexpected(LoadStateError(std::move(state.error())));
+  const auto read_error = [&path](const OsError& error) {
+    return LoadStateError("reading node state at " + path + ": " + error.display());
+  };
+  auto text = map_file(path);
+  if (!text) return std::unexpected(read_error(text.error()));
+  // A text that is not valid UTF-8 is refused as a read error, before any
+  // other problem. Reading proves every text it accepts valid: each string
+  // is checked as it is read (a log entry in the writer's form included),
+  // and every byte outside strings must be ASCII to be accepted at all. So
+  // only a refused text needs a pass of its own.
+  const auto file = std::make_shared<StateFileText>(std::move(*text));
+  auto state = read_state_file(file);
+  if (!state) {
+    if (!brackfern::is_valid_utf8(file->bytes())) return std::unexpected(read_error(OsError::invalid_utf8()));
+    return std::unexpected(LoadStateError(std::move(state.error())));
+  }
   return std::move(*state);
 }
 

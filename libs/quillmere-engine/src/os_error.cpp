@@ -194,7 +194,6 @@ std::expected<std::string, OsError> read_rest(int fd, std::size_t size_hint) {
     if (used < capacity) break;
     capacity *= 2;
   }
-  if (!brackfern::is_valid_utf8(bytes)) return std::unexpected(OsError::invalid_utf8());
   return bytes;
 }
 
@@ -210,7 +209,9 @@ std::expected<std::string, OsError> read_text_file(const std::string& path) {
   auto fd = open_for_reading(path);
   if (!fd) return std::unexpected(std::move(fd.error()));
   const ReadDescriptor file(*fd);
-  return read_rest(file.get(), regular_file_size(file.get()));
+  auto text = read_rest(file.get(), regular_file_size(file.get()));
+  if (text && !brackfern::is_valid_utf8(*text)) return std::unexpected(OsError::invalid_utf8());
+  return text;
 }
 
 FileText::FileText(FileText&& other) noexcept
@@ -237,7 +238,7 @@ void FileText::wipe(std::size_t begin, std::size_t end) {
   if (mapped_ == nullptr && begin < end) OPENSSL_cleanse(owned_.data() + begin, end - begin);
 }
 
-std::expected<FileText, OsError> map_text_file(const std::string& path) {
+std::expected<FileText, OsError> map_file(const std::string& path) {
   auto fd = open_for_reading(path);
   if (!fd) return std::unexpected(std::move(fd.error()));
   const ReadDescriptor file(*fd);
@@ -252,7 +253,12 @@ std::expected<FileText, OsError> map_text_file(const std::string& path) {
   FileText text;
   text.mapped_ = static_cast<const char*>(mapped);
   text.mapped_size_ = size;
-  if (!brackfern::is_valid_utf8(text.view())) return std::unexpected(OsError::invalid_utf8());
+  return text;
+}
+
+std::expected<FileText, OsError> map_text_file(const std::string& path) {
+  auto text = map_file(path);
+  if (text && !brackfern::is_valid_utf8(text->view())) return std::unexpected(OsError::invalid_utf8());
   return text;
 }
 

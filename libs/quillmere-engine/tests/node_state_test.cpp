@@ -288,12 +288,40 @@ TEST(LoadState, MissingFileIsAReadingErrorWithThePathAsGiven) {
             "text: reading node state at " + dir.file("absent.json") + ": No such file or directory (os error 2)");
 }
 
-TEST(LoadState, TextThatIsNotUtf8IsAReadingError) {
+// Bytes that are not UTF-8 are a reading error wherever they stand and
+// whatever else is wrong, also in text the document would otherwise accept:
+// free text of a log entry in the writer's form or in another form, the
+// value of an unknown member, the white space around the document.
+TEST(LoadState, TextThatIsNotUtf8IsAReadingErrorWhereverItStands) {
   TempDir dir;
-  auto loaded = load_text(dir, "{\"identity\": \"\xff\"}");
-  ASSERT_FALSE(loaded.has_value());
-  EXPECT_EQ(debug_of(loaded.error()),
-            "text: reading node state at " + dir.file("node-state.json") + ": stream did not contain valid UTF-8");
+  NodeState state = fixed_new_node();
+  ASSERT_TRUE(record_event(state, sample_event("node.enrollment.offer_received")).has_value());
+  ASSERT_TRUE(record_event(state, sample_event("node.enrollment.approved")).has_value());
+  const std::string good = state_file_text(state);
+  const std::size_t first = good.find("offer_received");
+  const std::size_t second = good.find("approved\"");
+  ASSERT_NE(second, std::string::npos);
+  // The second entry in another form than the writer's: one member a line further.
+  std::string reformed = good;
+  reformed.insert(reformed.find("\"action\": \"node.enrollment.approved"), "\n");
+  ASSERT_TRUE(load_text(dir, reformed).has_value());
+  const std::string extra_member = good.substr(0, good.rfind('}')) + ",\n  \"extra\": \"x\"\n}";
+  const std::string not_a_file = "reading node state at " + dir.file("node-state.json") + ": ";
+  for (const std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"}) {
+    const auto with = [&bad](std::string text, std::size_t at) { return text.insert(at, bad); };
+    for (const std::string& text :
+         {"{\"identity\": \"" + bad + "\"}", with(good, first), with(good, second),
+          with(reformed, reformed.find("approved")), with(extra_member, extra_member.rfind('"')), good + "\n" + bad,
+          with(good, 0), with(good, good.find("audit_sequence"))}) {
+      SCOPED_TRACE(testing::PrintToString(text));
+      auto loaded = load_text(dir, text);
+      ASSERT_FALSE(loaded.has_value());
+      EXPECT_EQ(debug_of(loaded.error()), "text: " + not_a_file + "stream did not contain valid UTF-8");
+    }
+  }
+  // The same places with a character that is valid: accepted where text may stand.
+  EXPECT_TRUE(load_text(dir, good.substr(0, first) + "\xc3\xa9" + good.substr(first)).has_value());
+  EXPECT_TRUE(load_text(dir, extra_member.substr(0, extra_member.rfind('"')) + "\xf0\x9f\x98\x80\"\n}").has_value());
 }
 
 // ---- saving: atomic replace, modes ----

@@ -64,11 +64,16 @@ class FileText {
   void wipe(std::size_t begin, std::size_t end);
 
  private:
-  friend std::expected<FileText, OsError> map_text_file(const std::string& path);
+  friend std::expected<FileText, OsError> map_file(const std::string& path);
   std::string owned_;
   const char* mapped_ = nullptr;
   std::size_t mapped_size_ = 0;
 };
+
+// Reads a whole file as a FileText, whatever its bytes: for a reader that
+// proves them valid UTF-8 as it goes. The errors are read_text_file's, but
+// for invalid UTF-8.
+[[nodiscard]] std::expected<FileText, OsError> map_file(const std::string& path);
 
 // Reads a whole file as a FileText; its bytes must be valid UTF-8. The errors
 // are read_text_file's.

@@ -857,6 +857,20 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
   return true;
 }
 
+// The quote that closes a checked string the writer puts no escape in (an
+// identifier, a name, a timestamp), from `p` on: those strings are short,
+// and a quote is all there is to look for.
+const char* closing_quote(const char* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (;; p += 8) {
+      const std::uint64_t quotes = bytes_below(load8(p) ^ (kOneInEachByte * '"'), 1);
+      if (quotes != 0) return p + std::countr_zero(quotes) / 8;
+    }
+  }
+  while (*p != '"') ++p;
+  return p;
+}
+
 std::optional<std::uint64_t> append_written_event_text(std::string_view entry, std::size_t depth, std::string& out) {
   // The event's members come in the writer's order, each on a line of its
   // own at the event's indentation; the lines of a nested object stand
@@ -882,16 +896,22 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
       line = static_cast<const char*>(std::memchr(line + 1, '\n', static_cast<std::size_t>(end - line - 1)));
     p = line + 1 + indent + 2;  // past `},`
   };
-  // A string's text, or nothing when it holds an escape. In a checked
+  // Free text, or nothing when it holds an escape. In a checked
   // string every control character is escaped, so the first byte that ends
   // the plain run is its closing quote exactly when there is no escape.
-  const auto text = [&](std::string_view& value) {
+  const auto free_text = [&](std::string_view& value) {
     bool non_ascii = false;
     const char* const close = end_of_plain_run(p + 1, end, non_ascii);
     if (*close != '"') return false;
     value = std::string_view(p + 1, static_cast<std::size_t>(close - p - 1));
     p = close + 2;  // past `",`
     return true;
+  };
+  const auto plain_text = [&] {
+    const char* const close = closing_quote(p + 1);
+    const std::string_view value(p + 1, static_cast<std::size_t>(close - p - 1));
+    p = close + 2;  // past `",`
+    return value;
   };
   EventTextParts parts;
   std::string_view result;
@@ -901,15 +921,22 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   skip_uuid();
   if (member("tenant_id"sv)) skip_uuid();
   if (member("workspace_id"sv)) skip_uuid();
-  if (!member("product_id"sv) || !text(parts.product_id)) return std::nullopt;
+  if (!member("product_id"sv)) return std::nullopt;
+  parts.product_id = plain_text();
   if (member("source_node_id"sv)) skip_uuid();
   if (!member("actor"sv)) return std::nullopt;
   skip_object();
   if (!member("target"sv)) return std::nullopt;
   skip_object();
-  if (!member("action"sv) || !text(parts.action) || !member("result"sv) || !text(result) || !member("severity"sv) ||
-      !text(severity) || !member("category"sv) || !text(category) || !member("occurred_at"sv) ||
-      !text(parts.occurred_at) || !read_enum(result, parts.result) || !read_enum(severity, parts.severity) ||
+  if (!member("action"sv) || !free_text(parts.action) || !member("result"sv)) return std::nullopt;
+  result = plain_text();
+  if (!member("severity"sv)) return std::nullopt;
+  severity = plain_text();
+  if (!member("category"sv)) return std::nullopt;
+  category = plain_text();
+  if (!member("occurred_at"sv)) return std::nullopt;
+  parts.occurred_at = plain_text();
+  if (!read_enum(result, parts.result) || !read_enum(severity, parts.severity) ||
       !read_enum(category, parts.category)) {
     return std::nullopt;
   }

@@ -276,7 +276,7 @@ class WrittenForm {
   // A line break and the indentation of `depth` levels.
   [[gnu::always_inline]] inline bool line_break(std::size_t depth) {
     const std::size_t n = 1 + 2 * depth;
-    return n <= kLineBreak.size() && literal(kLineBreak.substr(0, n));
+    return n <= kLineBreak.size() && literal(std::string_view(kLineBreak.data(), n));
   }
 
   // Reads what follows the `{` or the last value: the line break before the

@@ -1,5 +1,6 @@
 #include <brackfern/audit/audit_event.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -430,18 +431,18 @@ JsonResult<AuditEvent> AuditEvent::from_json(JsonSource& source) {
 }
 
 void append_event_text(std::string& out, const EventTextParts& parts) {
-  out += '[';
-  out += parts.occurred_at;
-  out += "] ";
-  out += parts.product_id;
-  out += ' ';
-  out += display_name(parts.category);
-  out += ' ';
-  out += parts.action;
-  out += " result=";
-  out += display_name(parts.result);
-  out += " severity=";
-  out += display_name(parts.severity);
+  // Sized once and copied piece by piece: a log is listed a line per entry.
+  const std::array<std::string_view, 12> pieces = {
+      "[", parts.occurred_at, "] ",       parts.product_id,           " ",          display_name(parts.category),
+      " ", parts.action,      " result=", display_name(parts.result), " severity=", display_name(parts.severity)};
+  std::size_t length = 0;
+  for (const std::string_view piece : pieces) length += piece.size();
+  const std::size_t start = out.size();
+  out.resize_and_overwrite(start + length, [&](char* text, std::size_t) {
+    char* at = text + start;
+    for (const std::string_view piece : pieces) at = std::copy(piece.begin(), piece.end(), at);
+    return start + length;
+  });
 }
 
 std::string AuditEvent::to_string() const {

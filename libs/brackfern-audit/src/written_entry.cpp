@@ -857,17 +857,19 @@ bool written_signed_bytes(std::string_view entry, std::size_t depth, std::string
   return true;
 }
 
-// The quote that closes a checked string the writer puts no escape in (an
-// identifier, a name, a timestamp), from `p` on: those strings are short,
-// and a quote is all there is to look for.
-const char* closing_quote(const char* p) {
+// The first `byte` from `p` on, which the caller knows is there: the
+// closing quote of a checked string the writer puts no escape in (an
+// identifier, a name, a timestamp), or the line break ending a line. Such
+// spans are short, and one byte is all there is to look for.
+template <char kByte>
+const char* next_byte(const char* p) {
   if constexpr (std::endian::native == std::endian::little) {
     for (;; p += 8) {
-      const std::uint64_t quotes = bytes_below(load8(p) ^ (kOneInEachByte * '"'), 1);
-      if (quotes != 0) return p + std::countr_zero(quotes) / 8;
+      const std::uint64_t found = bytes_below(load8(p) ^ (kOneInEachByte * static_cast<std::uint8_t>(kByte)), 1);
+      if (found != 0) return p + std::countr_zero(found) / 8;
     }
   }
-  while (*p != '"') ++p;
+  while (*p != kByte) ++p;
   return p;
 }
 
@@ -882,7 +884,7 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   const std::size_t indent = 2 * (depth + 2);
   const char* p = at.event + 1;  // the line break before a member
   const char* const end = entry.data() + entry.size();
-  const auto member = [&](std::string_view name) {
+  const auto member = [&](std::string_view name) __attribute__((always_inline)) {
     const char* const q = p + 1 + indent;
     if (q[0] != '"' || !same_bytes(q + 1, name.data(), name.size()) || q[1 + name.size()] != '"') return false;
     p = q + name.size() + 4;  // past `": `
@@ -892,8 +894,7 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   const auto skip_uuid = [&] { p += kQuotedUuid + 1; };
   const auto skip_object = [&] {
     const char* line = p + 1;
-    while (line[1 + indent] == ' ')
-      line = static_cast<const char*>(std::memchr(line + 1, '\n', static_cast<std::size_t>(end - line - 1)));
+    while (line[1 + indent] == ' ') line = next_byte<'\n'>(line + 1);
     p = line + 1 + indent + 2;  // past `},`
   };
   // Free text, or nothing when it holds an escape. In a checked
@@ -908,7 +909,7 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
     return true;
   };
   const auto plain_text = [&] {
-    const char* const close = closing_quote(p + 1);
+    const char* const close = next_byte<'"'>(p + 1);
     const std::string_view value(p + 1, static_cast<std::size_t>(close - p - 1));
     p = close + 2;  // past `",`
     return value;

@@ -63,10 +63,12 @@ TEST(WrittenEntry, ChecksListsAndSignsAsTheDecodingReaderDoes) {
   AuditEvent sparse = plain_event();
   sparse.tenant_id = TenantId::create();
   sparse.source_node_id = NodeId::create();
-  const std::vector<SignedAuditEvent> entries = {signed_entry(plain_event(), 1), signed_entry(rich_event("ascii"), 42),
+  const std::vector<SignedAuditEvent> entries = {signed_entry(plain_event(), 1),
+                                                 signed_entry(rich_event("ascii"), 42),
                                                  signed_entry(rich_event("e\xcc\x81 \xe2\x98\x83"), 43),
                                                  signed_entry(escaped_action, 18'446'744'073'709'551'615u),
-                                                 signed_entry(decoy, 7), signed_entry(sparse, 8)};
+                                                 signed_entry(decoy, 7),
+                                                 signed_entry(sparse, 8)};
   for (const SignedAuditEvent& entry : entries) {
     const std::string text = written(entry);
     SCOPED_TRACE(text);
@@ -86,13 +88,17 @@ TEST(WrittenEntry, ChecksListsAndSignsAsTheDecodingReaderDoes) {
       EXPECT_EQ(fields.previous_event_hash, entry.event.previous_event_hash);
     }
 
-    std::string line = "#";
-    const auto sequence = append_written_event_text(text, 2, line);
-    if (entry.event.action.find('"') != std::string::npos) {
-      EXPECT_FALSE(sequence.has_value());
-    } else {
-      EXPECT_EQ(sequence, entry.sequence);
-      EXPECT_EQ(line, "#" + entry.event.to_string());
+    // Appended to a short line and to a long one that must grow.
+    for (std::string prefix : {std::string("#"), std::string(100, '#')}) {
+      std::string line = prefix;
+      line.shrink_to_fit();
+      const auto sequence = append_written_event_text(text, 2, line);
+      if (entry.event.action.find('"') != std::string::npos) {
+        EXPECT_FALSE(sequence.has_value());
+      } else {
+        EXPECT_EQ(sequence, entry.sequence);
+        EXPECT_EQ(line, prefix + entry.event.to_string());
+      }
     }
   }
 }

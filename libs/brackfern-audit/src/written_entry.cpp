@@ -190,9 +190,10 @@ std::optional<Timestamp> written_timestamp(std::string_view text) {
   return Timestamp::from_unix(days * 86'400 + hour * 3600 + minute * 60 + second, nanos);
 }
 
-// A line break followed by the indentation of up to 40 levels.
-constexpr std::string_view kLineBreak =
-    "\n                                                                                ";
+// A comma, then a line break followed by the indentation of up to 40 levels.
+constexpr std::string_view kCommaLineBreak =
+    ",\n                                                                                ";
+constexpr std::string_view kLineBreak = kCommaLineBreak.substr(1);
 
 // An entry to decode into the first time: every member is overwritten.
 SignedAuditEvent placeholder_entry() {
@@ -232,9 +233,9 @@ class WrittenForm {
 
   [[gnu::always_inline]] inline bool entry(SignedAuditEvent* out, std::size_t depth) {
     Object o{depth};
-    return literal("{"sv) && member(o, "event"sv) && event(part(out, &SignedAuditEvent::event), depth + 1) &&
-           member(o, "sequence"sv) && u64(part(out, &SignedAuditEvent::sequence)) && member(o, "signature"sv) &&
-           signature(part(out, &SignedAuditEvent::signature)) && close(o);
+    return literal("{"sv) && member(o, "\"event\": "sv) && event(part(out, &SignedAuditEvent::event), depth + 1) &&
+           member(o, "\"sequence\": "sv) && u64(part(out, &SignedAuditEvent::sequence)) &&
+           member(o, "\"signature\": "sv) && signature(part(out, &SignedAuditEvent::signature)) && close(o);
   }
 
  private:
@@ -286,24 +287,21 @@ class WrittenForm {
     if (o.at == At::Start) {
       o.at = line_break(o.depth + 1) ? At::Name : At::Broken;
     } else if (o.at == At::AfterValue) {
-      if (literal(","sv)) {
-        o.at = line_break(o.depth + 1) ? At::Name : At::Broken;
+      if (p_ != end_ && *p_ == ',') {
+        const std::size_t n = 2 + 2 * (o.depth + 1);
+        o.at =
+            n <= kCommaLineBreak.size() && literal(std::string_view(kCommaLineBreak.data(), n)) ? At::Name : At::Broken;
       } else {
         o.at = line_break(o.depth) && literal("}"sv) ? At::Closed : At::Broken;
       }
     }
   }
 
-  // Consumes `"name": ` when the next member is `name`.
+  // Consumes the name of the next member when it is `name`, given as it is
+  // written: in quotes, then a colon and a space.
   [[gnu::always_inline]] inline bool member(Object& o, std::string_view name) {
     settle(o);
-    if (o.at != Object::At::Name) return false;
-    const std::size_t n = name.size();
-    if (static_cast<std::size_t>(end_ - p_) < n + 4 || p_[0] != '"' || !same_bytes(p_ + 1, name.data(), n) ||
-        p_[n + 1] != '"' || p_[n + 2] != ':' || p_[n + 3] != ' ') {
-      return false;
-    }
-    p_ += n + 4;
+    if (o.at != Object::At::Name || !literal(name)) return false;
     o.at = Object::At::AfterValue;
     return true;
   }
@@ -553,29 +551,30 @@ class WrittenForm {
 
   [[gnu::always_inline]] inline bool actor(Actor* out, std::size_t depth) {
     Object o{depth};
-    return literal("{"sv) && member(o, "actor_type"sv) && enumeration(part(out, &Actor::actor_type)) &&
-           optional(o, "actor_id"sv, part(out, &Actor::actor_id), [this](std::string* s) { return string(s); }) &&
-           optional(o, "display_name_encrypted"sv, part(out, &Actor::display_name_encrypted),
+    return literal("{"sv) && member(o, "\"actor_type\": "sv) && enumeration(part(out, &Actor::actor_type)) &&
+           optional(o, "\"actor_id\": "sv, part(out, &Actor::actor_id), [this](std::string* s) { return string(s); }) &&
+           optional(o, "\"display_name_encrypted\": "sv, part(out, &Actor::display_name_encrypted),
                     [this, depth](ByteString* b) { return bytes(b, depth + 1); }) &&
            close(o);
   }
 
   [[gnu::always_inline]] inline bool target(Target* out, std::size_t depth) {
     Object o{depth};
-    return literal("{"sv) && member(o, "target_type"sv) && string(part(out, &Target::target_type)) &&
-           optional(o, "target_id"sv, part(out, &Target::target_id), [this](std::string* s) { return string(s); }) &&
+    return literal("{"sv) && member(o, "\"target_type\": "sv) && string(part(out, &Target::target_type)) &&
+           optional(o, "\"target_id\": "sv, part(out, &Target::target_id),
+                    [this](std::string* s) { return string(s); }) &&
            close(o);
   }
 
   bool marker(RedactionMarker* out, std::size_t depth) {
     Object o{depth};
-    return literal("{"sv) && member(o, "field_path"sv) && string(part(out, &RedactionMarker::field_path)) &&
-           member(o, "reason"sv) && enumeration(part(out, &RedactionMarker::reason)) &&
-           optional(o, "redaction_policy_id"sv, part(out, &RedactionMarker::redaction_policy_id),
+    return literal("{"sv) && member(o, "\"field_path\": "sv) && string(part(out, &RedactionMarker::field_path)) &&
+           member(o, "\"reason\": "sv) && enumeration(part(out, &RedactionMarker::reason)) &&
+           optional(o, "\"redaction_policy_id\": "sv, part(out, &RedactionMarker::redaction_policy_id),
                     [this](PolicyId* id) { return uuid(id); }) &&
-           optional(o, "applied_at"sv, part(out, &RedactionMarker::applied_at),
+           optional(o, "\"applied_at\": "sv, part(out, &RedactionMarker::applied_at),
                     [this](Timestamp* t) { return timestamp(t); }) &&
-           optional(o, "applied_by"sv, part(out, &RedactionMarker::applied_by),
+           optional(o, "\"applied_by\": "sv, part(out, &RedactionMarker::applied_by),
                     [this](IdentityId* id) { return uuid(id); }) &&
            close(o);
   }
@@ -600,33 +599,34 @@ class WrittenForm {
   [[gnu::always_inline]] inline bool event(AuditEvent* e, std::size_t depth) {
     Object o{depth};
     const auto text = [this](std::string* s) { return string(s); };
-    if (!literal("{"sv) || !member(o, "event_id"sv) || !uuid(part(e, &AuditEvent::event_id)) ||
-        !optional(o, "tenant_id"sv, part(e, &AuditEvent::tenant_id), [this](TenantId* id) { return uuid(id); }) ||
-        !optional(o, "workspace_id"sv, part(e, &AuditEvent::workspace_id),
+    if (!literal("{"sv) || !member(o, "\"event_id\": "sv) || !uuid(part(e, &AuditEvent::event_id)) ||
+        !optional(o, "\"tenant_id\": "sv, part(e, &AuditEvent::tenant_id), [this](TenantId* id) { return uuid(id); }) ||
+        !optional(o, "\"workspace_id\": "sv, part(e, &AuditEvent::workspace_id),
                   [this](WorkspaceId* id) { return uuid(id); }) ||
-        !member(o, "product_id"sv) || !product(part(e, &AuditEvent::product_id)) ||
-        !optional(o, "source_node_id"sv, part(e, &AuditEvent::source_node_id),
+        !member(o, "\"product_id\": "sv) || !product(part(e, &AuditEvent::product_id)) ||
+        !optional(o, "\"source_node_id\": "sv, part(e, &AuditEvent::source_node_id),
                   [this](NodeId* id) { return uuid(id); }) ||
-        !member(o, "actor"sv) || !actor(part(e, &AuditEvent::actor), depth + 1) || !member(o, "target"sv) ||
-        !target(part(e, &AuditEvent::target), depth + 1) || !member(o, "action"sv) ||
-        !string(part(e, &AuditEvent::action)) || !member(o, "result"sv) || !enumeration(part(e, &AuditEvent::result)) ||
-        !member(o, "severity"sv) || !enumeration(part(e, &AuditEvent::severity)) || !member(o, "category"sv) ||
-        !enumeration(part(e, &AuditEvent::category)) || !member(o, "occurred_at"sv) ||
+        !member(o, "\"actor\": "sv) || !actor(part(e, &AuditEvent::actor), depth + 1) || !member(o, "\"target\": "sv) ||
+        !target(part(e, &AuditEvent::target), depth + 1) || !member(o, "\"action\": "sv) ||
+        !string(part(e, &AuditEvent::action)) || !member(o, "\"result\": "sv) ||
+        !enumeration(part(e, &AuditEvent::result)) || !member(o, "\"severity\": "sv) ||
+        !enumeration(part(e, &AuditEvent::severity)) || !member(o, "\"category\": "sv) ||
+        !enumeration(part(e, &AuditEvent::category)) || !member(o, "\"occurred_at\": "sv) ||
         !timestamp(part(e, &AuditEvent::occurred_at)) ||
-        !optional(o, "received_at"sv, part(e, &AuditEvent::received_at),
+        !optional(o, "\"received_at\": "sv, part(e, &AuditEvent::received_at),
                   [this](Timestamp* t) { return timestamp(t); }) ||
-        !optional(o, "correlation_id"sv, part(e, &AuditEvent::correlation_id), text) ||
-        !optional(o, "metadata_encrypted"sv, part(e, &AuditEvent::metadata_encrypted),
+        !optional(o, "\"correlation_id\": "sv, part(e, &AuditEvent::correlation_id), text) ||
+        !optional(o, "\"metadata_encrypted\": "sv, part(e, &AuditEvent::metadata_encrypted),
                   [this, depth](ByteString* b) { return bytes(b, depth + 1); }) ||
-        !member(o, "retention_class"sv) || !enumeration(part(e, &AuditEvent::retention_class))) {
+        !member(o, "\"retention_class\": "sv) || !enumeration(part(e, &AuditEvent::retention_class))) {
       return false;
     }
-    if (member(o, "redaction_markers"sv)) {
+    if (member(o, "\"redaction_markers\": "sv)) {
       if (!markers(part(e, &AuditEvent::redaction_markers), depth + 1)) return false;
     } else {
       if constexpr (kDecode) e->redaction_markers.clear();
     }
-    return optional(o, "previous_event_hash"sv, part(e, &AuditEvent::previous_event_hash),
+    return optional(o, "\"previous_event_hash\": "sv, part(e, &AuditEvent::previous_event_hash),
                     [this](ContentHash* h) { return hash(h); }) &&
            close(o);
   }

@@ -1,5 +1,6 @@
 #include <brackfern/audit/audit_chain.hpp>
 #include <brackfern/audit/written_entry.hpp>
+#include <brackfern/contracts/utf8.hpp>
 
 #include <gtest/gtest.h>
 
@@ -158,9 +159,11 @@ TEST(WrittenEntry, TheCheckRefusesWhatTheDecodingReaderRefuses) {
     std::optional<SignedAuditEvent> read;
     const std::size_t accepted = read_written_entry(variant, 2, read);
     ASSERT_EQ(check_written_entry(variant, 2), accepted) << variant;
-    // Whatever is accepted is exactly what the writer makes of what was read.
+    // Whatever is accepted is exactly what the writer makes of what was
+    // read, and valid UTF-8 (which reading a state file relies on).
     if (accepted != 0) {
       EXPECT_EQ(written(*read), variant.substr(0, accepted)) << variant;
+      EXPECT_TRUE(is_valid_utf8(variant.substr(0, accepted))) << variant;
     }
   }
 }

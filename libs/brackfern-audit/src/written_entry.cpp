@@ -125,8 +125,8 @@ constexpr std::uint64_t plain_run_ends(std::uint64_t word) {
 }
 
 // The first byte from `p` on that ends a run of plain text, or `end`; sets
-// `non_ascii` when a byte passed over is beyond ASCII. Eight bytes at a
-// time, the lowest marked byte of a word telling where the run ends.
+// `non_ascii` when a byte passed over is beyond ASCII. Sixteen and then
+// eight bytes at a time, the lowest marked byte telling where the run ends.
 inline const char* end_of_plain_run(const char* p, const char* end, bool& non_ascii) {
   if constexpr (std::endian::native == std::endian::little) {
     // Sixteen bytes at a time as one vector, most strings ending in the

@@ -18,28 +18,18 @@ constexpr std::string_view kProduct = "quillmere";
 constexpr std::string_view kControlPlaneTarget = "control_plane";
 constexpr std::string_view kServiceBundleTarget = "service_bundle";
 
-Actor local_owner() {
-  return Actor{ActorType::User, std::string("local-owner"), std::nullopt};
-}
+Actor local_owner() { return Actor{ActorType::User, std::string("local-owner"), std::nullopt}; }
 Actor known_control_plane(const brackfern::ControlPlaneId& id) {
   return Actor{ActorType::Service, id.str(), std::nullopt};
 }
-Actor unnamed_control_plane() {
-  return Actor{ActorType::Service, std::nullopt, std::nullopt};
-}
-Actor node_itself() {
-  return Actor{ActorType::System, std::nullopt, std::nullopt};
-}
-Actor unidentified_party() {
-  return Actor{ActorType::Unknown, std::nullopt, std::nullopt};
-}
+Actor unnamed_control_plane() { return Actor{ActorType::Service, std::nullopt, std::nullopt}; }
+Actor node_itself() { return Actor{ActorType::System, std::nullopt, std::nullopt}; }
+Actor unidentified_party() { return Actor{ActorType::Unknown, std::nullopt, std::nullopt}; }
 
 Target control_plane_target(std::optional<std::string> id) {
   return Target{std::string(kControlPlaneTarget), std::move(id)};
 }
-Target bundle_target(std::string id) {
-  return Target{std::string(kServiceBundleTarget), std::move(id)};
-}
+Target bundle_target(std::string id) { return Target{std::string(kServiceBundleTarget), std::move(id)}; }
 
 AuditEvent make(Actor actor, Target target, std::string_view action, AuditResult result, AuditCategory category,
                 Timestamp now) {
@@ -65,8 +55,8 @@ AuditEvent approved_event(const brackfern::ControlPlaneId& control_plane, Timest
 }
 
 AuditEvent approve_refused_event(Timestamp now) {
-  return make(local_owner(), control_plane_target(std::nullopt), "node.enrollment.approve_refused", AuditResult::Denied,
-              AuditCategory::Authorization, now);
+  return make(local_owner(), control_plane_target(std::nullopt), "node.enrollment.approve_refused",
+              AuditResult::Denied, AuditCategory::Authorization, now);
 }
 
 AuditEvent revoked_event(const brackfern::ControlPlaneId& control_plane, Timestamp now) {
@@ -78,8 +68,8 @@ AuditEvent revoked_event(const brackfern::ControlPlaneId& control_plane, Timesta
 }
 
 AuditEvent revoke_refused_event(Timestamp now) {
-  return make(local_owner(), control_plane_target(std::nullopt), "node.enrollment.revoke_refused", AuditResult::Denied,
-              AuditCategory::DeviceManagement, now);
+  return make(local_owner(), control_plane_target(std::nullopt), "node.enrollment.revoke_refused",
+              AuditResult::Denied, AuditCategory::DeviceManagement, now);
 }
 
 AuditEvent bundle_admitted_event(BundleVersion version, Timestamp now) {

@@ -137,9 +137,7 @@ JsonValue NodeState::to_json() const {
 
 // ---- the audit log ----
 
-StateFileText::~StateFileText() {
-  text.wipe(secret_begin, secret_end);
-}
+StateFileText::~StateFileText() { text.wipe(secret_begin, secret_end); }
 
 // How the state file's reader fills a log with entries kept as text.
 struct AuditLogAccess {
@@ -153,7 +151,9 @@ struct AuditLogAccess {
   static const brackfern::SignedAuditEvent& value(const AuditLog& log, std::size_t i) {
     return log.values_[log.entries_[i].value - 1];
   }
-  static std::string_view file_text(const AuditLog& log) { return log.text_ ? log.text_->bytes() : std::string_view(); }
+  static std::string_view file_text(const AuditLog& log) {
+    return log.text_ ? log.text_->bytes() : std::string_view();
+  }
 };
 
 void AuditLog::push_back(brackfern::SignedAuditEvent entry) {
@@ -403,9 +403,7 @@ brackfern::JsonResult<NodeState> read_state_text(FileText text) {
   return read_state_file(std::make_shared<StateFileText>(std::move(text)));
 }
 
-brackfern::JsonResult<NodeState> read_state_text(std::string text) {
-  return read_state_text(FileText(std::move(text)));
-}
+brackfern::JsonResult<NodeState> read_state_text(std::string text) { return read_state_text(FileText(std::move(text))); }
 
 std::expected<NodeState, LoadStateError> load_state(const std::string& path) {
   const auto read_error = [&path](const OsError& error) {

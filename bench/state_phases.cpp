@@ -3,8 +3,9 @@
 //
 //   state_phases <state.json> [runs]
 //
-// map (file to text, UTF-8 check), the UTF-8 check alone, read_state_text (text to NodeState in one
-// pass, log entries kept as spans of the text), state_file_text (the file
+// map (file to text), the UTF-8 check (which loading makes only of a text it
+// refuses), read_state_text (text to NodeState in one pass, log entries kept
+// as spans of the text), state_file_text (the file
 // text as save writes it, checked to be the bytes read), save (the pieces
 // written atomically to a sibling file), show (text of every event, as
 // `audit show` prints it), event bytes (every event decoded and its signed
@@ -53,14 +54,14 @@ int main(int argc, char** argv) {
   std::size_t sink = 0;
   for (int run = 0; run < runs; ++run) {
     auto t = Clock::now();
-    auto text = quillmere::map_text_file(path);
+    auto text = quillmere::map_file(path);
     note("1 map", seconds_since(t));
     if (!text) return 1;
     const std::size_t size = text->view().size();
 
     t = Clock::now();
     sink += brackfern::is_valid_utf8(text->view()) ? 1 : 0;
-    note("1a UTF-8 check again", seconds_since(t));
+    note("1a UTF-8 check", seconds_since(t));
 
     t = Clock::now();
     auto state = quillmere::read_state_text(std::move(*text));

@@ -271,7 +271,7 @@ TEST_F(StateFileCli, AStateCutShortWhileItIsReadEndsAsAFailedRead) {
   const std::string path = sandbox().path("node-state.json");
   sandbox().write_file("node-state.json", *sandbox().read_file("node-state.json") + std::string(3 * 4096, ' '));
   const auto cut_short_while_mapped = [&path] {
-    auto text = quillmere::map_text_file(path);
+    auto text = quillmere::map_file(path);
     if (!text || !text->is_mapped()) std::_Exit(3);
     report_bus_errors_as_failed_reads_of("node-state.json");
     if (::truncate(path.c_str(), 0) != 0) std::_Exit(4);

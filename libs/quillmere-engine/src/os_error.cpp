@@ -256,10 +256,4 @@ std::expected<FileText, OsError> map_file(const std::string& path) {
   return text;
 }
 
-std::expected<FileText, OsError> map_text_file(const std::string& path) {
-  auto text = map_file(path);
-  if (text && !brackfern::is_valid_utf8(text->view())) return std::unexpected(OsError::invalid_utf8());
-  return text;
-}
-
 }  // namespace quillmere

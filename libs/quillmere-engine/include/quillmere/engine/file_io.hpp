@@ -75,10 +75,6 @@ class FileText {
 // for invalid UTF-8.
 [[nodiscard]] std::expected<FileText, OsError> map_file(const std::string& path);
 
-// Reads a whole file as a FileText; its bytes must be valid UTF-8. The errors
-// are read_text_file's.
-[[nodiscard]] std::expected<FileText, OsError> map_text_file(const std::string& path);
-
 enum class FileSecrecy {
   Public,  // a new file gets 0666 less the umask
   Secret,  // a new file gets 0600

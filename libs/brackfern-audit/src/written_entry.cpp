@@ -929,10 +929,11 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   const std::size_t indent = 2 * (depth + 2);
   const char* p = at.event + 1;  // the line break before a member
   const char* const end = entry.data() + entry.size();
+  // `name` as the check takes it: quoted, with its colon and space.
   const auto member = [&](std::string_view name) __attribute__((always_inline)) {
     const char* const q = p + 1 + indent;
-    if (q[0] != '"' || !same_bytes(q + 1, name.data(), name.size()) || q[1 + name.size()] != '"') return false;
-    p = q + name.size() + 4;  // past `": `
+    if (!same_bytes(q, name.data(), name.size())) return false;
+    p = q + name.size();
     return true;
   };
   constexpr std::size_t kQuotedUuid = 38;
@@ -963,24 +964,24 @@ std::optional<std::uint64_t> append_written_event_text(std::string_view entry, s
   std::string_view result;
   std::string_view severity;
   std::string_view category;
-  if (!member("event_id"sv)) return std::nullopt;
+  if (!member("\"event_id\": "sv)) return std::nullopt;
   skip_uuid();
-  if (member("tenant_id"sv)) skip_uuid();
-  if (member("workspace_id"sv)) skip_uuid();
-  if (!member("product_id"sv)) return std::nullopt;
+  if (member("\"tenant_id\": "sv)) skip_uuid();
+  if (member("\"workspace_id\": "sv)) skip_uuid();
+  if (!member("\"product_id\": "sv)) return std::nullopt;
   parts.product_id = plain_text();
-  if (member("source_node_id"sv)) skip_uuid();
-  if (!member("actor"sv)) return std::nullopt;
+  if (member("\"source_node_id\": "sv)) skip_uuid();
+  if (!member("\"actor\": "sv)) return std::nullopt;
   skip_object();
-  if (!member("target"sv)) return std::nullopt;
+  if (!member("\"target\": "sv)) return std::nullopt;
   skip_object();
-  if (!member("action"sv) || !free_text(parts.action) || !member("result"sv)) return std::nullopt;
+  if (!member("\"action\": "sv) || !free_text(parts.action) || !member("\"result\": "sv)) return std::nullopt;
   result = plain_text();
-  if (!member("severity"sv)) return std::nullopt;
+  if (!member("\"severity\": "sv)) return std::nullopt;
   severity = plain_text();
-  if (!member("category"sv)) return std::nullopt;
+  if (!member("\"category\": "sv)) return std::nullopt;
   category = plain_text();
-  if (!member("occurred_at"sv)) return std::nullopt;
+  if (!member("\"occurred_at\": "sv)) return std::nullopt;
   parts.occurred_at = plain_text();
   if (!read_enum(result, parts.result) || !read_enum(severity, parts.severity) ||
       !read_enum(category, parts.category)) {
